@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "engine/serial_port.h"
@@ -28,19 +29,18 @@ class PosixSerialPort final : public SerialPort {
   void close() override;
 
  private:
-  // A call in progress holds a use of the descriptor; close() from another thread marks the port
-  // closed at once, wakes a waiting read, and the last use releases the descriptor.
-  int acquire();
-  void release();
-  void closeLocked(std::unique_lock<std::mutex>& lock);
-  void writeAll(const char* data, std::size_t size);
+  // One opened port: its descriptor and the eventfd that wakes calls waiting on it. Every call
+  // holds a reference while it uses the descriptor; close() drops the object's own reference and
+  // wakes the waiters, and the last reference closes the descriptor, so its number cannot be
+  // reused while a read or write still runs.
+  struct Link;
+
+  std::shared_ptr<Link> acquire() const;
+  static void writeAll(const Link& link, const char* data, std::size_t size);
 
   std::filesystem::path portsDir_;
   mutable std::mutex mutex_;
-  int fd_ = -1;
-  int wakeFd_ = -1;  // eventfd that interrupts a waiting read or write when the port closes
-  int users_ = 0;
-  bool closing_ = false;
+  std::shared_ptr<Link> link_;  // null while closed
 };
 
 }  // namespace quenby

@@ -32,6 +32,7 @@ class IniFile {
   const std::filesystem::path& path() const { return path_; }
 
   // The value of key in section, or fallback when the file, the section or the key is missing.
+  // A value in matching double or single quotes loses them; a NUL byte ends the value.
   std::string read(std::string_view section, std::string_view key, std::string_view fallback) const;
 
   // Writes key=value into section. Throws SettingsError("Unable to write to <path>") when the

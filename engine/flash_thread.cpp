@@ -1,0 +1,112 @@
+#include "engine/flash_thread.h"
+
+#include <pthread.h>
+
+#include <thread>
+
+namespace quenby {
+
+// ---- WorkerRegistry ---------------------------------------------------------------------------
+
+void WorkerRegistry::add() {
+  std::lock_guard lock(mutex_);
+  ++live_;
+}
+
+void WorkerRegistry::remove() {
+  std::lock_guard lock(mutex_);
+  --live_;
+  ended_.notify_all();
+}
+
+int WorkerRegistry::live() const {
+  std::lock_guard lock(mutex_);
+  return live_;
+}
+
+bool WorkerRegistry::waitAllEnded(const std::function<void()>& pump,
+                                  std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (pump) pump();
+    std::unique_lock lock(mutex_);
+    if (live_ == 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    ended_.wait_for(lock, std::chrono::milliseconds(10));
+  }
+}
+
+// ---- TFlashThread -----------------------------------------------------------------------------
+
+TFlashThread* TFlashThread::start(std::unique_ptr<PortWorker> worker, WorkerRegistry& registry) {
+  auto* self = new TFlashThread(std::move(worker));
+  registry.add();
+  std::thread(&TFlashThread::threadMain, self, &registry).detach();
+  return self;
+}
+
+void TFlashThread::threadMain(TFlashThread* self, WorkerRegistry* registry) {
+  pthread_setname_np(pthread_self(), "FlashThread");
+  self->execute();
+  delete self;
+  // Last: after this the station may release what the worker used.
+  registry->remove();
+}
+
+void TFlashThread::execute() {
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (terminated_) return;
+    }
+    worker_->run();
+
+    std::unique_lock lock(mutex_);
+    if (terminated_) return;
+    suspended_ = true;
+    wake_.wait(lock, [this] { return resumeRequested_ || terminated_; });
+    suspended_ = false;
+    resumeRequested_ = false;
+  }
+}
+
+bool TFlashThread::suspended() const {
+  std::lock_guard lock(mutex_);
+  return suspended_ && !resumeRequested_;
+}
+
+void TFlashThread::resume() {
+  std::lock_guard lock(mutex_);
+  if (suspended_) {
+    resumeRequested_ = true;
+    wake_.notify_all();
+  }
+}
+
+void TFlashThread::terminate() {
+  std::lock_guard lock(mutex_);
+  terminated_ = true;
+}
+
+bool TFlashThread::terminated() const {
+  std::lock_guard lock(mutex_);
+  return terminated_;
+}
+
+void TFlashThread::terminateAndWake() {
+  std::lock_guard lock(mutex_);
+  terminated_ = true;
+  wake_.notify_all();
+}
+
+void TFlashThread::stop() {
+  worker_->stopFromUi();
+  terminateAndWake();
+}
+
+void TFlashThread::closeWindow() {
+  worker_->closeFromUi();
+  terminateAndWake();
+}
+
+}  // namespace quenby

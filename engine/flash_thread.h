@@ -1,0 +1,68 @@
+// TFlashThread: the thread of one port window's worker. Created running (the first run starts at
+// once), it suspends itself at the end of each run and is resumed for the next; Stop and the
+// port window's close terminate it, and it frees itself when it ends.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "engine/port_worker.h"
+
+namespace quenby {
+
+// Counts the workers that have not ended yet, so that the station can wait for all of them at
+// exit (pumping hand-offs meanwhile: a worker may be waiting in one).
+class WorkerRegistry {
+ public:
+  void add();
+  void remove();
+  int live() const;
+  // Calls pump repeatedly until every worker has ended or limit has passed; true when all ended.
+  bool waitAllEnded(const std::function<void()>& pump, std::chrono::milliseconds limit);
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable ended_;
+  int live_ = 0;
+};
+
+class TFlashThread {
+ public:
+  // Starts a worker thread running worker's runs. The returned object frees itself when the
+  // thread ends; the caller must forget it once it has asked it to terminate.
+  static TFlashThread* start(std::unique_ptr<PortWorker> worker, WorkerRegistry& registry);
+
+  // ---- User-interface thread --------------------------------------------------------------
+  // True between runs.
+  bool suspended() const;
+  // Starts the next run of a suspended worker; a running one is left alone.
+  void resume();
+  void terminate();
+  bool terminated() const;
+  // Stop: the worker's set and verdict emptied, "$PMTK811*3A" to its port, port closed, then
+  // terminated and resumed if suspended. Forget the pointer afterwards.
+  void stop();
+  // Port window close: set emptied, port closed (no sentence), the view detached, then
+  // terminated and resumed if suspended. Forget the pointer afterwards.
+  void closeWindow();
+
+  PortWorker& worker() { return *worker_; }
+
+ private:
+  explicit TFlashThread(std::unique_ptr<PortWorker> worker) : worker_(std::move(worker)) {}
+  static void threadMain(TFlashThread* self, WorkerRegistry* registry);
+  void execute();
+  void terminateAndWake();
+
+  std::unique_ptr<PortWorker> worker_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  bool suspended_ = false;
+  bool resumeRequested_ = false;
+  bool terminated_ = false;
+};
+
+}  // namespace quenby

@@ -1,0 +1,143 @@
+#include "engine/port_worker.h"
+
+#include "engine/firmware_download.h"
+#include "engine/item_steps.h"
+#include "engine/nmea_sentence.h"
+#include "engine/run_completion.h"
+#include "engine/sentence_parser.h"
+#include "engine/text_assembler.h"
+#include "engine/verdicts.h"
+
+namespace quenby {
+namespace {
+
+// Items below the version group's high bits: when Factory Reset is the only one of them left,
+// the module's start-up message passes it.
+constexpr std::uint32_t ResetDoneMask = 0x1FFF;
+
+// End of a run: the module leaves its test mode, then is told to restart.
+constexpr int EndSentenceGapMs = 100;
+constexpr int RestartSettleMs = 1000;
+
+}  // namespace
+
+PortWorker::PortWorker(Station& station, std::uint16_t port, std::unique_ptr<SerialPort> serial,
+                       PortView& view, UiBridge& bridge, RunClock& clock)
+    : station_(station), serial_(std::move(serial)), view_(&view), bridge_(bridge), clock_(clock) {
+  record_.port = port;
+}
+
+void PortWorker::run() {
+  startRun();
+
+  if (record_.hasItem(item::FlashDownload) && !skipDownload_)
+    runFirmwareDownload(*this);
+  else if (skipDownload_)
+    record_.clearItem(item::FlashDownload);
+
+  if (openPortAndHandshake()) {
+    while (record_.testItems.load() != 0) readLoopPass();
+  }
+  endRun();
+}
+
+void PortWorker::startRun() {
+  record_.pendingText.clear();
+  record_.workText.clear();
+  record_.satellites = {};
+  record_.downloadReport = {};
+  record_.results = {};
+  record_.startupCarry.clear();
+
+  record_.runFailCode = AbortFailCode;
+  record_.ttffArmed = false;
+  record_.commandSent = false;
+  record_.verdictWord.store(0);
+  record_.resetWait = false;
+
+  // The settings and the operator's item choice are taken on the user-interface thread, which
+  // is the only one writing them; the run then works on its own copy.
+  handOff([this] {
+    settings_ = station_.settings;
+    record_.testItems.store(cancelled_ ? 0u : static_cast<std::uint32_t>(settings_.enableTest));
+    skipDownload_ = station_.state.skipDownload.load();
+    view().setEntriesEnabled(false);
+  });
+  itemFlags_ = handshakeItemFlags(record_.testItems.load());
+
+  record_.itemStartTick = clock_.counter();
+  record_.runStartTick = record_.itemStartTick;
+
+  handOff([this] { view().resetForRun(); });
+  handOff([this] {
+    if (station_.lockControls) station_.lockControls();
+  });
+}
+
+bool PortWorker::openPortAndHandshake() {
+  if (!serial_->open(record_.port, settings_.baudrateNmea)) {
+    handOff([this] { verdictOpenFailure(*this); });
+    return false;
+  }
+  serial_->writeText(EndTestModeSentence);
+  serial_->writeText(startSentence(itemFlags_, settings_.svId));
+  return true;
+}
+
+void PortWorker::readLoopPass() {
+  const std::size_t n = serial_->read(chunk_.data(), ReadChunkMax);
+  chunk_[n] = '\0';
+  if (n > 0) {
+    const std::string_view chunk(chunk_.data(), n);
+    if (chunkHasStartupMessage(record_, chunk)) {
+      record_.resetWait = false;
+      if ((record_.testItems.load() & ResetDoneMask) == item::FactoryReset)
+        handOff([this] { verdictResetDone(*this); });
+    }
+    assembleWorkText(record_, chunk);
+    parseWorkText(*this);
+  }
+
+  // Factory Reset resend: no start-up message within about 3 seconds of the command.
+  if (clock_.counter() - record_.commandTick > 2 && record_.commandSent && record_.resetWait)
+    record_.commandSent = false;
+
+  dispatchItemStep(*this);
+}
+
+void PortWorker::endRun() {
+  if (serial_->isOpen()) {
+    serial_->writeFixed(EndTestModeSentence);
+    clock_.sleepMs(EndSentenceGapMs);
+    serial_->writeFixed(FactoryResetSentence);
+    clock_.sleepMs(RestartSettleMs);
+    serial_->purge(Purge::Full);
+    serial_->close();
+  }
+  handOff([this] { completeRun(*this); });
+  handOff([this] { view().setEntriesEnabled(true); });
+}
+
+void PortWorker::stopFromUi() {
+  cancelled_ = true;
+  record_.verdictWord.store(0);
+  record_.testItems.store(0);
+  serial_->writeFixed(EndTestModeSentence);
+  serial_->close();
+}
+
+void PortWorker::closeFromUi() {
+  cancelled_ = true;
+  detachView();
+  record_.testItems.store(0);
+  serial_->close();
+}
+
+void PortWorker::detachView() {
+  if (detachedView_ && view_ == detachedView_.get()) return;
+  detachedView_ = std::make_unique<DetachedPortView>(view_->caption(), view_->serialNumberText(),
+                                                     view_->socketText());
+  view_ = detachedView_.get();
+}
+
+}  // namespace quenby

@@ -1,0 +1,133 @@
+#include "tools/modsim/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "fakes/temp_folder.h"
+
+namespace quenby::modsim {
+namespace {
+
+using Values = std::map<std::string, std::string>;
+
+class MapSource final : public ScenarioSource {
+ public:
+  explicit MapSource(Values values) : values_(std::move(values)) {}
+  std::optional<std::string> lookup(const std::string& key) const override {
+    const auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+  }
+
+ private:
+  Values values_;
+};
+
+LoadedScenario loadFrom(Values values) { return loadScenario(MapSource(std::move(values))); }
+
+TEST(ScenarioFile, PortSectionOverridesDefaultWhichOverridesBuiltIn) {
+  quenby::testing::TempFolder folder;
+  folder.write("scenario.ini",
+               "[default]\r\n"
+               "acq_delay = 700\r\n"
+               "baud=115200\r\n"
+               "version=X_2.0,0001,,\r\n"
+               "\r\n"
+               "[com3]\r\n"  // section names match whatever their case
+               "ACQ_DELAY=50\r\n"
+               "bt_mac=0a1b2c3d4e5f\r\n");
+  const auto path = folder / "scenario.ini";
+
+  const ModuleScenario port3 = loadScenario(IniScenarioSource(path, 3)).scenario;
+  const ModuleScenario port5 = loadScenario(IniScenarioSource(path, 5)).scenario;
+  const ModuleScenario builtIn;
+
+  EXPECT_EQ(port3.acqDelayMs, 50);
+  EXPECT_EQ(port5.acqDelayMs, 700);
+  EXPECT_EQ(port3.baud, 115200);
+  EXPECT_EQ(port3.version, "X_2.0,0001,,");
+  EXPECT_EQ(port3.btMac, "0a1b2c3d4e5f");
+  EXPECT_EQ(port5.btMac, "");
+  EXPECT_EQ(port5.signalDelayMs, builtIn.signalDelayMs);
+  EXPECT_EQ(port5.faults, builtIn.faults);
+}
+
+TEST(ScenarioFile, MissingFileGivesTheBuiltInModule) {
+  const LoadedScenario loaded = loadScenario(IniScenarioSource("/nonexistent/scenario.ini", 1));
+  EXPECT_EQ(loaded.scenario, ModuleScenario());
+  EXPECT_TRUE(loaded.problems.empty());
+}
+
+TEST(ScenarioValues, UsableValuesAreTaken) {
+  const LoadedScenario loaded = loadFrom(Values{
+      {"pace", "OFF"},
+      {"fix_interval", "200"},
+      {"output_rates", "0,1,0,0,0,1,0,0,0,0,0,0,0,0,0,0,0,0,0"},
+      {"satellites", "16"},
+      {"ttff", "2.5"},
+      {"phase", "0.85"},
+      {"tcxo_offset", "-41"},
+      {"vanish_after", "1.25"},
+      {"split_at", "7, 20"},
+      {"fault_only", "$PMTK705"},
+      {"reset_reply", "no"},
+  });
+  const ModuleScenario& s = loaded.scenario;
+  EXPECT_TRUE(loaded.problems.empty());
+  EXPECT_FALSE(s.pace);
+  EXPECT_EQ(s.fixIntervalMs, 200);
+  EXPECT_EQ(s.outputRates, (OutputRates{0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(s.satellites, 16);
+  EXPECT_EQ(s.ttffMs, 2500);
+  EXPECT_DOUBLE_EQ(s.phase, 0.85);
+  EXPECT_DOUBLE_EQ(s.tcxoOffset, -41.0);
+  EXPECT_EQ(s.vanishAfterMs, 1250);
+  EXPECT_EQ(s.faults.splitAt, (std::vector<int>{7, 20}));
+  EXPECT_EQ(s.faults.only, "PMTK705");  // matched against the name after "$"
+  EXPECT_FALSE(s.resetReply);
+}
+
+TEST(ScenarioValues, VanishAfterZeroMeansAtOnceAndOffMeansNever) {
+  EXPECT_EQ(loadFrom(Values{{"vanish_after", "0"}}).scenario.vanishAfterMs, 0);
+  EXPECT_EQ(loadFrom(Values{{"vanish_after", "off"}}).scenario.vanishAfterMs, std::nullopt);
+  EXPECT_EQ(loadFrom(Values{{"vanish_after", ""}}).scenario.vanishAfterMs, std::nullopt);
+}
+
+TEST(ScenarioValues, UnusableValuesKeepTheBuiltInAndAreReported) {
+  struct Case {
+    std::string key;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"baud", "fast"},
+      {"baud", "0"},
+      {"fix_interval", "50"},            // faster than any module fixes
+      {"satellites", "17"},              // more than four GSV messages hold
+      {"output_rates", "1,1,1"},         // too few
+      {"output_rates", "1,1,1,1,1,9,0,0,0,0,0,0,0,0,0,0,0,0,0"},
+      {"pace", "maybe"},
+      {"ttff", "-1"},
+      {"phase", "0.9x"},
+      {"phase", "nan"},
+      {"version", "A*B"},                // would end the sentence early
+      {"version", std::string(MaxVersionText + 1, 'v')},
+      {"bt_mac", "0A1B2C3D4E5"},         // 11 digits
+      {"bt_mac", "0A1B2C3D4E5G"},
+      {"split_at", "7,,9"},
+      {"split_at", "1,2,3,4,5,6,7,8,9"},  // more points than a sentence is cut at
+      {"vanish_after", "soon"},
+      {"garbage_length", "0"},
+      {"overlong_length", "1000000"},
+      {"fault_only", "GP*"},
+  };
+  for (const Case& c : cases) {
+    const LoadedScenario loaded = loadFrom(Values{{c.key, c.value}});
+    EXPECT_EQ(loaded.scenario, ModuleScenario()) << c.key << "=" << c.value;
+    ASSERT_EQ(loaded.problems.size(), 1u) << c.key << "=" << c.value;
+    EXPECT_EQ(loaded.problems[0].rfind(c.key + "=", 0), 0u) << loaded.problems[0];
+  }
+}
+
+}  // namespace
+}  // namespace quenby::modsim

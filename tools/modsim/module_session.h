@@ -1,0 +1,41 @@
+// One simulated module at work on its pseudo-terminal, in its own thread: reads what the station
+// sends, lets the module model answer, shapes the output with the scenario's faults and paces it
+// onto the line.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "tools/modsim/pty_link.h"
+#include "tools/modsim/scenario.h"
+#include "tools/modsim/transcript.h"
+
+namespace quenby::modsim {
+
+class ModuleSession {
+ public:
+  ModuleSession(std::uint16_t port, ModuleScenario scenario, std::unique_ptr<PtyLink> link,
+                std::unique_ptr<Transcript> transcript);
+  // Stops the thread and takes the terminal and its link away.
+  ~ModuleSession();
+
+  ModuleSession(const ModuleSession&) = delete;
+  ModuleSession& operator=(const ModuleSession&) = delete;
+
+  void start();
+  void stop();
+
+ private:
+  void run();
+
+  std::uint16_t port_;
+  ModuleScenario scenario_;
+  std::unique_ptr<PtyLink> link_;
+  std::unique_ptr<Transcript> transcript_;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+}  // namespace quenby::modsim

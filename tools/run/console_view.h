@@ -1,0 +1,48 @@
+// A port "window" on standard output: every memo line as "[COM <n>] <line>", each chart refresh
+// as the satellites with their CNR, download progress at most once per 10 %.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "engine/port_view.h"
+
+namespace quenby::run {
+
+class ConsoleView final : public PortView {
+ public:
+  ConsoleView(std::uint16_t port, std::FILE* out);
+
+  void resetForRun() override;
+  void appendLine(const std::string& line) override;
+  void setGaugeColorAndProgress(std::uint32_t bgrColor, int percent) override;
+  void setGaugeProgress(int percent) override;
+  void showFirmwareVersion(const std::string&) override {}
+  void showBluetoothMac(const std::string&) override {}
+  void showSatellites(const SatelliteTable& table) override;
+  void showVerdict(bool passed) override;
+  std::string caption() const override { return caption_; }
+  void setCaption(const std::string& caption) override { caption_ = caption; }
+  std::string serialNumberText() const override { return {}; }
+  std::string socketText() const override { return {}; }
+  void setEntriesEnabled(bool) override {}
+
+  int runs() const { return runs_; }
+  int passes() const { return passes_; }
+
+ private:
+  void print(const std::string& text);
+  void printProgress(int percent);
+
+  std::uint16_t port_;
+  std::FILE* out_;
+  std::string caption_;
+  std::string phase_ = "download";
+  int lastShownProgress_ = -1;
+  int runs_ = 0;
+  int passes_ = 0;
+};
+
+}  // namespace quenby::run
