@@ -129,6 +129,8 @@ void PortWorker::stopFromUi() {
 void PortWorker::closeFromUi() {
   cancelled_ = true;
   detachView();
+  // The run did not finish: an item that passed before the close must not make it a pass.
+  record_.verdictWord.store(0);
   record_.testItems.store(0);
   serial_->close();
 }

@@ -31,8 +31,8 @@ class PortWorker {
   // ---- User-interface thread, at any moment of a run ---------------------------------------
   // Stop: verdict word and test-item set zero, "$PMTK811*3A" to the port, port closed.
   void stopFromUi();
-  // Port window close: test-item set zero, port closed, no sentence; the view is detached so
-  // that the rest of the run touches no window.
+  // Port window close: verdict word and test-item set zero, port closed, no sentence; the view
+  // is detached so that the rest of the run touches no window.
   void closeFromUi();
   // From now on the run shows nothing (its window is gone); the run still reaches the log.
   void detachView();

@@ -170,7 +170,7 @@ TEST(FlashThread, SeveralWorkersRunRoundsAndEndOnStop) {
 TEST(FlashThread, StopAndCloseAtRandomMomentsEndEveryWorkerWithOneLogLinePerRun) {
   Station16 s;
   std::mt19937 random(12345);
-  for (int trial = 0; trial < 4; ++trial) {
+  for (int trial = 0; trial < 20; ++trial) {
     std::vector<TFlashThread*> workers;
     for (std::uint16_t port = 1; port <= 8; ++port)
       workers.push_back(s.startWorker(port, /*silent=*/port % 2 == 0));

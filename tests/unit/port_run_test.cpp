@@ -361,14 +361,16 @@ TEST_F(PortRun, NmeaTypeFailureListsEveryRate) {
 }
 
 TEST_F(PortRun, ClosedWindowRunStillReachesTheLog) {
-  enable(item::AcquisitionTime);
+  // Acquisition passes before the close; the unfinished run must not be logged as a pass.
+  enable(item::AcquisitionTime | item::BitSyncTime);
   h.view.serialNumber = "SN-0042";
+  h.module->sendAtMs(500, frameSentence("PMTK813") + "$GPGGA,");
   h.module->beforeRead = [&](std::int64_t ms) {
     if (ms >= 1000 && h.module->isOpen()) h.worker->closeFromUi();
   };
   h.worker->run();
-  // Nothing more is shown, and no sentence went to the module after the close.
-  EXPECT_TRUE(h.view.memo.empty());
+  // Nothing more is shown after the close, and no sentence went to the module.
+  EXPECT_EQ(h.view.memo, (std::vector<std::string>{"     Pass!!   Acq SV(29) in 0 sec(s)."}));
   EXPECT_EQ(h.module->writes.size(), 2u);
   EXPECT_TRUE(runLines(h).starts_with("SN-0042,Fail(Abort),N/A,,COM3,")) << runLines(h);
 }
