@@ -285,5 +285,43 @@ TEST(ModuleModel, AStalledModuleSkipsTheFixesItMissed) {
   EXPECT_LE(model.nextDue(), 11'000);
 }
 
+TEST(ModuleModel, BootRomStopsTheFirmwareUntilTheNewOneStartsAsAtPowerUp) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> downloaded;
+    std::string reported;
+  };
+  const Case cases[] = {
+      {"downloaded firmware with a version", "QB-core_2.0,0001,,", "$PMTK705,QB-core_2.0,0001,,*"},
+      {"no version in the flash", std::nullopt, "$PMTK705,M-core_1.8,0000,,*"},
+  };
+  for (const Case& c : cases) {
+    Module m;
+    m.runTo(1000);
+    m.command(SetFixIntervalCommand, {"200"});
+    m.command(StartTestCommand, {"0001", "01"});
+    m.model().enterBootRom();
+    const std::size_t before = m.sent().size();
+    m.command(QueryVersionCommand);  // no firmware runs to hear it
+    m.runTo(4000);
+    EXPECT_EQ(m.sent().size(), before) << c.name;
+    EXPECT_TRUE(m.model().inBootRom()) << c.name;
+
+    m.model().startFirmware(m.now(), c.downloaded);
+    m.runTo(4100);
+    m.command(QueryVersionCommand);  // still starting: not heard
+    m.runTo(4300);
+    m.command(QueryVersionCommand);
+    m.runTo(6000);
+    EXPECT_EQ(m.timesOf("$PMTK010,001*2E"), (std::vector<Millis>{0, 4200})) << c.name;
+    const std::vector<std::string> versions = m.textsOf("$PMTK705", 4000);
+    ASSERT_EQ(versions.size(), 1u) << c.name;
+    EXPECT_TRUE(versions[0].starts_with(c.reported)) << versions[0];
+    EXPECT_FALSE(m.model().inTestMode()) << c.name;
+    EXPECT_EQ(m.model().fixIntervalMs(), 1000) << c.name;  // the new firmware's own settings
+    EXPECT_EQ(m.timesOf("$GPGGA").back(), 5750) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace quenby::modsim

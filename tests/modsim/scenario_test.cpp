@@ -120,6 +120,14 @@ TEST(ScenarioValues, UnusableValuesKeepTheBuiltInAndAreReported) {
       {"garbage_length", "0"},
       {"overlong_length", "1000000"},
       {"fault_only", "GP*"},
+      {"chip_value", "-1"},
+      {"boot_sync_byte", "0x100"},
+      {"boot_baud_refuse", "fast"},
+      {"boot_baud_refuse", "9600,,4800"},
+      {"da_alive_byte", "D5"},           // hexadecimal needs its 0x
+      {"flash_size", "1024"},            // smaller than any flash
+      {"flash_size", "0x20000000"},      // 512 MiB
+      {"flash_identified", "maybe"},
   };
   for (const Case& c : cases) {
     const LoadedScenario loaded = loadFrom(Values{{c.key, c.value}});
@@ -127,6 +135,45 @@ TEST(ScenarioValues, UnusableValuesKeepTheBuiltInAndAreReported) {
     ASSERT_EQ(loaded.problems.size(), 1u) << c.key << "=" << c.value;
     EXPECT_EQ(loaded.problems[0].rfind(c.key + "=", 0), 0u) << loaded.problems[0];
   }
+}
+
+TEST(ScenarioValues, DownloadKeysTakeSwitchesBytesAndSpeedLists) {
+  const BootSettings s = loadFrom(Values{
+                                      {"chip_value", "0x100800"},
+                                      {"boot_answer", "off"},
+                                      {"boot_sync_byte", "0x55"},
+                                      {"boot_baud_refuse", "921600, 460800"},
+                                      {"boot_corrupt_blocks", "3"},
+                                      {"boot_corrupt_every", "1"},
+                                      {"da_alive", "no"},
+                                      {"da_alive_byte", "0x5A"},
+                                      {"flash_device", "5"},
+                                      {"flash_identified", "off"},
+                                      {"flash_size", "0x200000"},
+                                      {"flash_write_error", "on"},
+                                      {"flash_verify_error", "yes"},
+                                  })
+                             .scenario.boot;
+  BootSettings expected;
+  expected.chipValue = 0x100800;
+  expected.answer = false;
+  expected.syncAnswer = 0x55;
+  expected.refusedSpeeds = {921600, 460800};
+  expected.corruptFirstBlocks = 3;
+  expected.corruptEvery = 1;
+  expected.agentAlive = false;
+  expected.aliveByte = 0x5A;
+  expected.flashDevice = 5;
+  expected.flashIdentified = false;
+  expected.flashSize = 0x200000;
+  expected.flashWriteError = true;
+  expected.flashVerifyError = true;
+  EXPECT_EQ(s, expected);
+
+  EXPECT_TRUE(loadFrom(Values{{"boot_baud_refuse", "on"}}).scenario.boot.refuseAllSpeeds);
+  const BootSettings none = loadFrom(Values{{"boot_baud_refuse", "off"}}).scenario.boot;
+  EXPECT_FALSE(none.refuseAllSpeeds);
+  EXPECT_TRUE(none.refusedSpeeds.empty());
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ std::optional<int> wholeNumber(const std::string& text) {
 ModuleModel::ModuleModel(ModuleScenario scenario, std::chrono::system_clock::time_point utcAtPowerUp)
     : scenario_(std::move(scenario)),
       utcAtPowerUp_(utcAtPowerUp),
+      version_(scenario_.version),
       fixIntervalMs_(scenario_.fixIntervalMs),
       rates_(scenario_.outputRates),
       fixFrom_(scenario_.fixAtStart ? 0 : scenario_.ttffMs) {
@@ -51,6 +52,21 @@ void ModuleModel::restart(Millis until, bool announce) {
   restartEnd_ = until;
   announceRestart_ = announce;
   ++restarts_;
+}
+
+void ModuleModel::enterBootRom() {
+  restart(kNever, false);
+  inBootRom_ = true;
+}
+
+void ModuleModel::startFirmware(Millis now, std::optional<std::string> version) {
+  const Millis startAt = now + FirmwareStartMs;
+  restart(startAt, true);
+  inBootRom_ = false;
+  if (version) version_ = std::move(*version);
+  fixIntervalMs_ = scenario_.fixIntervalMs;
+  rates_ = scenario_.outputRates;
+  fixFrom_ = scenario_.fixAtStart ? startAt : startAt + scenario_.ttffMs;
 }
 
 void ModuleModel::receive(const StationCommand& command, Millis now) {
@@ -81,7 +97,7 @@ void ModuleModel::receive(const StationCommand& command, Millis now) {
       immediate_.push_back({outputRatesReply(rates_)});
       break;
     case QueryVersionCommand:
-      immediate_.push_back({versionReply(scenario_.version)});
+      immediate_.push_back({versionReply(version_)});
       break;
     case StartTestCommand:
       if (const std::optional<StartRequest> request = parseStartRequest(command)) {
@@ -167,7 +183,7 @@ std::vector<std::string> ModuleModel::fixSentences(Millis at) {
 std::string ModuleModel::testReply(TestReply reply) const {
   switch (reply) {
     case TestReply::Version:
-      return versionReply(scenario_.version);
+      return versionReply(version_);
     case TestReply::OutputRates:
       return outputRatesReply(rates_);
     case TestReply::FixInterval:

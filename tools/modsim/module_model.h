@@ -26,6 +26,8 @@ struct Emission {
 
 // Quiet time of a cold restart before the module announces itself again.
 inline constexpr Millis ColdRestartQuietMs = 200;
+// Time the firmware takes to start when the boot ROM hands over to it.
+inline constexpr Millis FirmwareStartMs = 200;
 
 class ModuleModel {
  public:
@@ -46,6 +48,16 @@ class ModuleModel {
 
   // Counts the module's restarts (power-up included): what was waiting to be sent is lost then.
   std::uint64_t restarts() const { return restarts_; }
+
+  // The module has been powered up into its boot ROM: the firmware sends nothing and takes no
+  // commands until startFirmware.
+  void enterBootRom();
+  bool inBootRom() const { return inBootRom_; }
+
+  // The boot ROM hands over to the firmware at `now`; it starts as at power-up, with the
+  // scenario's fix interval and output rates, after FirmwareStartMs. A new version text (that of
+  // a downloaded firmware) replaces the one it reports from then on.
+  void startFirmware(Millis now, std::optional<std::string> version);
 
   int fixIntervalMs() const { return fixIntervalMs_; }
   const OutputRates& outputRates() const { return rates_; }
@@ -70,6 +82,8 @@ class ModuleModel {
 
   ModuleScenario scenario_;
   std::chrono::system_clock::time_point utcAtPowerUp_;
+  std::string version_;                // the running firmware's
+  bool inBootRom_ = false;
   int fixIntervalMs_;
   OutputRates rates_;
   Millis fixFrom_;                     // the position is valid from here on

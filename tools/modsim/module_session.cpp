@@ -10,9 +10,8 @@
 
 #include "engine/serial_baud.h"
 #include "tools/modsim/fault_shaper.h"
-#include "tools/modsim/module_model.h"
 #include "tools/modsim/station_commands.h"
-#include "tools/modsim/uart_line.h"
+#include "tools/modsim/uart_receiver.h"
 
 namespace quenby::modsim {
 namespace {
@@ -28,6 +27,10 @@ constexpr std::uint32_t kNoiseSeedBase = 0x51u;
 
 Millis msBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+Millis msBetweenRoundedUp(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::ceil<std::chrono::milliseconds>(to - from).count();
 }
 
 }  // namespace
@@ -59,6 +62,9 @@ void ModuleSession::run() {
   const std::uint32_t seed = kNoiseSeedBase * port_ + 1;
   FaultShaper shaper(scenario_.faults, seed);
   UartLine line(master, scenario_.baud, scenario_.pace, seed ^ 0xA5A5u);
+  UartReceiver receiver(master, scenario_.pace);
+  SimulatedFlash flash(static_cast<std::uint32_t>(scenario_.boot.flashSize));
+  BootRom boot(scenario_.boot, flash);
 
   std::uint64_t restarts = model.restarts();
   char buffer[kReadChunk];
@@ -66,20 +72,24 @@ void ModuleSession::run() {
     // The station's end of the line tells its baud rate; a UART at another rate understands
     // nothing of what arrives.
     const int stationBaud = currentBaud(master);
-    const bool sameSpeed = stationBaud <= 0 || stationBaud == scenario_.baud;
+    const int lineBaud = stationBaud > 0 ? stationBaud : line.moduleBaud();
 
     while (true) {
-      const ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // nothing more for now (EAGAIN), or no one on the slave side (EIO)
-      const std::string_view bytes(buffer, static_cast<std::size_t>(n));
+      const std::size_t n = receiver.read(buffer, sizeof buffer, lineBaud, Clock::now());
+      if (n == 0) break;  // nothing more for now
+      const std::string_view bytes(buffer, n);
       transcript_->record(bytes);
-      if (!sameSpeed) {
-        reader.reset();
-        continue;
-      }
       const Millis now = msBetween(powerUp, Clock::now());
-      for (const StationCommand& command : reader.feed(bytes)) model.receive(command, now);
+      // A sync byte at the boot speed powers the module up into its boot ROM; the bytes before it
+      // still reach the firmware.
+      const std::string_view forFirmware = boot.receive(bytes, stationBaud, now);
+      if (stationBaud > 0 && stationBaud != scenario_.baud) {
+        reader.reset();
+      } else {
+        for (const StationCommand& command : reader.feed(forFirmware)) model.receive(command, now);
+      }
+      if (boot.active()) reader.reset();
+      takeBootEvents(boot, model, line, now, restarts);
     }
     if (model.restarts() != restarts) {
       // A restarting module drops whatever its UART had still to send.
@@ -89,6 +99,8 @@ void ModuleSession::run() {
 
     const Clock::time_point wall = Clock::now();
     const Millis now = msBetween(powerUp, wall);
+    boot.advance(now);
+    takeBootEvents(boot, model, line, now, restarts);
     for (const Emission& e : model.advance(now)) line.send(shaper.shape(e));
     line.pump(wall);
 
@@ -98,11 +110,42 @@ void ModuleSession::run() {
       return;
     }
 
-    Millis wait = std::min(kLongestWaitMs, model.nextDue() - now);
-    if (const auto next = line.nextWriteAt()) wait = std::min(wait, msBetween(Clock::now(), *next));
+    const Clock::time_point after = Clock::now();
+    Millis wait = std::min({kLongestWaitMs, model.nextDue() - now, boot.nextDue() - now});
+    if (const auto next = line.nextWriteAt()) wait = std::min(wait, msBetweenRoundedUp(after, *next));
     if (const std::optional<Millis> vanish = model.vanishAt()) wait = std::min(wait, *vanish - now);
-    pollfd fd{master, POLLIN, 0};
+    // While the line has not delivered the next byte, the bytes waiting in the terminal stay there.
+    const Clock::time_point nextByte = receiver.nextByteAt(lineBaud);
+    const bool listen = nextByte <= after;
+    if (!listen) wait = std::min(wait, msBetweenRoundedUp(after, nextByte));
+    pollfd fd{master, static_cast<short>(listen ? POLLIN : 0), 0};
     (void)::poll(&fd, 1, static_cast<int>(std::clamp<Millis>(wait, 1, kLongestWaitMs)));
+  }
+}
+
+void ModuleSession::takeBootEvents(BootRom& boot, ModuleModel& model, UartLine& line, Millis now,
+                                   std::uint64_t& restarts) {
+  for (BootEvent& e : boot.takeEvents()) {
+    switch (e.kind) {
+      case BootEvent::Kind::PowerUp:
+        // The firmware stops, and what its UART had still to send is lost.
+        model.enterBootRom();
+        line.clear();
+        restarts = model.restarts();
+        break;
+      case BootEvent::Kind::Send:
+        line.send({Piece{std::move(e.bytes), 0}});
+        break;
+      case BootEvent::Kind::SwitchSpeed:
+        line.switchSpeed(e.baud);
+        break;
+      case BootEvent::Kind::StartFirmware:
+        // The boot ROM's last answer still goes out at the download speed.
+        line.switchSpeed(scenario_.baud);
+        model.startFirmware(now, std::move(e.version));
+        restarts = model.restarts();
+        break;
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // One simulated module at work on its pseudo-terminal, in its own thread: reads what the station
-// sends, lets the module model answer, shapes the output with the scenario's faults and paces it
-// onto the line.
+// sends as fast as the line carries it, lets the module model (or, in a firmware download, the
+// boot ROM) answer, shapes the firmware's output with the scenario's faults and paces it onto
+// the line.
 #pragma once
 
 #include <atomic>
@@ -8,9 +9,12 @@
 #include <memory>
 #include <thread>
 
+#include "tools/modsim/boot_rom.h"
+#include "tools/modsim/module_model.h"
 #include "tools/modsim/pty_link.h"
 #include "tools/modsim/scenario.h"
 #include "tools/modsim/transcript.h"
+#include "tools/modsim/uart_line.h"
 
 namespace quenby::modsim {
 
@@ -29,6 +33,9 @@ class ModuleSession {
 
  private:
   void run();
+  // Carries out what the boot ROM asks of the UART and the firmware; `restarts` follows the
+  // model's restarts that this has already dealt with.
+  void takeBootEvents(BootRom& boot, ModuleModel& model, UartLine& line, Millis now, std::uint64_t& restarts);
 
   std::uint16_t port_;
   ModuleScenario scenario_;

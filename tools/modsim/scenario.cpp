@@ -8,6 +8,7 @@
 
 #include "settings/ini_file.h"
 #include "settings/number_text.h"
+#include "tools/modsim/simulated_flash.h"
 
 namespace quenby::modsim {
 namespace {
@@ -30,6 +31,9 @@ constexpr int kMaxEvery = 1'000'000;
 constexpr int kMaxSnr = 99;
 // Measured values must fit the reply's integer fields (value x 1000 in 32 bits).
 constexpr double kMaxMeasurement = 2'000'000.0;
+// Values that go into a protocol word, and single bytes.
+constexpr int kMaxWord = 0x7FFFFFFF;
+constexpr int kMaxByte = 0xFF;
 
 std::string_view trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -186,6 +190,21 @@ class Reader {
                              " to " + std::to_string(high) + ", separated by commas");
   }
 
+  // "on" (all), "off" (none) or a list of speeds.
+  void refusedSpeeds(const char* key, bool& all, std::vector<int>& speeds) {
+    const std::optional<std::string> text = source_.lookup(key);
+    if (!text) return;
+    if (const std::optional<bool> value = parseSwitch(*text)) {
+      all = *value;
+      speeds.clear();
+    } else if (auto values = parseIntegerList(*text, kMinBaud, kMaxBaud, MaxRefusedSpeeds)) {
+      all = false;
+      speeds = std::move(*values);
+    } else {
+      reject(key, *text, "on, off, or up to " + std::to_string(MaxRefusedSpeeds) + " baud rates separated by commas");
+    }
+  }
+
   void rates(const char* key, OutputRates& target) {
     const std::optional<std::string> text = source_.lookup(key);
     if (!text) return;
@@ -271,6 +290,21 @@ LoadedScenario loadScenario(const ScenarioSource& source) {
   r.integer("zero_every", f.zeroEvery, 0, kMaxEvery);
   r.integer("overlong_every", f.overlongEvery, 0, kMaxEvery);
   r.integer("overlong_length", f.overlongLength, 1, MaxOverlongLength);
+
+  BootSettings& b = s.boot;
+  r.integer("chip_value", b.chipValue, 0, kMaxWord);
+  r.onOff("boot_answer", b.answer);
+  r.integer("boot_sync_byte", b.syncAnswer, 0, kMaxByte);
+  r.refusedSpeeds("boot_baud_refuse", b.refuseAllSpeeds, b.refusedSpeeds);
+  r.integer("boot_corrupt_blocks", b.corruptFirstBlocks, 0, kMaxEvery);
+  r.integer("boot_corrupt_every", b.corruptEvery, 0, kMaxEvery);
+  r.onOff("da_alive", b.agentAlive);
+  r.integer("da_alive_byte", b.aliveByte, 0, kMaxByte);
+  r.integer("flash_device", b.flashDevice, 0, kMaxWord);
+  r.onOff("flash_identified", b.flashIdentified);
+  r.integer("flash_size", b.flashSize, static_cast<int>(MinFlashSize), static_cast<int>(MaxFlashSize));
+  r.onOff("flash_write_error", b.flashWriteError);
+  r.onOff("flash_verify_error", b.flashVerifyError);
 
   return {std::move(s), r.takeProblems()};
 }

@@ -58,6 +58,29 @@ struct FaultSettings {
   bool operator==(const FaultSettings&) const = default;
 };
 
+// Most speeds a scenario may list as refused by the boot ROM.
+inline constexpr std::size_t MaxRefusedSpeeds = 10;
+
+// The module's boot ROM and Download Agent, and the faults they show in a download.
+struct BootSettings {
+  int chipValue = 3072;              // reported in HELLO_ACK, compared with DA_BEGIN's
+  bool answer = true;                // off: the boot ROM never answers anything
+  int syncAnswer = 0x5A;             // the byte that answers a sync byte
+  bool refuseAllSpeeds = false;      // every SET_BAUD is answered NAK "speed refused"
+  std::vector<int> refusedSpeeds;    // or only these speeds
+  int corruptFirstBlocks = 0;        // the first N blocks that arrive in sequence count as bad
+  int corruptEvery = 0;              // every Nth block that arrives in sequence counts as bad
+  bool agentAlive = true;            // off: the Download Agent never starts
+  int aliveByte = 0xD5;              // the Download Agent's first byte
+  int flashDevice = 3;               // FLASH_INFO's device number
+  bool flashIdentified = true;       // FLASH_INFO's identified flag
+  int flashSize = 4 * 1024 * 1024;   // bytes
+  bool flashWriteError = false;      // the first region's first block cannot be written
+  bool flashVerifyError = false;     // every VERIFY finds a mismatch
+
+  bool operator==(const BootSettings&) const = default;
+};
+
 struct ModuleScenario {
   // The module's UART and NMEA stream.
   int baud = 38400;
@@ -97,6 +120,9 @@ struct ModuleScenario {
   bool silent = false;
   std::optional<int> vanishAfterMs;  // after the start sentence; none: never
   FaultSettings faults;
+
+  // Firmware download.
+  BootSettings boot;
 
   bool operator==(const ModuleScenario&) const = default;
 };

@@ -54,8 +54,15 @@ void UartLine::clear() {
   queuedBytes_ = 0;
 }
 
+void UartLine::switchSpeed(int baud) { queue_.push_back({{}, 0, 0, baud}); }
+
 void UartLine::pump(Clock::time_point now) {
   while (!queue_.empty() && now >= lineFreeAt_) {
+    if (const int baud = queue_.front().switchToBaud) {
+      moduleBaud_ = baud;
+      queue_.pop_front();
+      continue;
+    }
     const int stationBaud = currentBaud(fd_);
     const int baud = stationBaud > 0 ? stationBaud : moduleBaud_;
     const bool mismatch = stationBaud > 0 && stationBaud != moduleBaud_;

@@ -35,6 +35,12 @@ class UartLine {
   // Forgets everything not yet written: the module has restarted.
   void clear();
 
+  // The module's UART runs at `baud` once everything queued before has left.
+  void switchSpeed(int baud);
+
+  // The speed the module's UART runs at now.
+  int moduleBaud() const { return moduleBaud_; }
+
   // When pump has more to write; nullopt when nothing is queued.
   std::optional<Clock::time_point> nextWriteAt() const;
 
@@ -43,6 +49,7 @@ class UartLine {
     std::string bytes;
     std::size_t sent = 0;
     int pauseAfterMs = 0;
+    int switchToBaud = 0;  // non-zero: no bytes, the UART changes its speed here
   };
 
   void write(std::string_view bytes);

@@ -47,6 +47,15 @@ void HeadlessStation::loadSettings(const std::filesystem::path& file) {
   quenby::loadSettings(file, settings_, state_, effects);
 }
 
+const char* HeadlessStation::downloadFilesProblem() {
+  if (!library_) return "DA Error!";
+  DaCheckInfo daInfo;
+  if (library_->checkDa(state_.daHandle, &daInfo, 1) != 0) return "DA Error!";
+  ImageCheckInfo imageInfo;
+  if (library_->checkImage(state_.imageHandle, &imageInfo, 1) != 0) return "Image Error!";
+  return nullptr;
+}
+
 void HeadlessStation::serve(std::chrono::milliseconds slice) {
   bridge_.pump(slice);
   const auto now = std::chrono::steady_clock::now();

@@ -31,6 +31,11 @@ class HeadlessStation {
   // SettingsError for a value that stops the load.
   void loadSettings(const std::filesystem::path& file);
 
+  // Before a Download: the Download Agent check, then the image check, as the station's
+  // Download command makes them. The operator's message for the first that fails
+  // ("DA Error!", "Image Error!"), or nullptr when both files are usable.
+  const char* downloadFilesProblem();
+
   TestSettings& settings() { return settings_; }
   RunState& state() { return state_; }
 

@@ -3,7 +3,9 @@
 //
 //   quenby-run [--settings FILE] [--com N[,N...]] [--skip-download] [--rounds K]
 //
-// Exit status: 0 when every run passed, 1 when any failed, 2 for usage or settings errors.
+// Exit status: 0 when every run passed, 1 when any failed, 2 for usage or settings errors and
+// for a Download Agent or image that fails its check when the download is to run ("DA Error!",
+// "Image Error!" on stderr).
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "brom/brom_library.h"
 #include "engine/program_folder.h"
 #include "settings/ini_file.h"
 #include "settings/number_text.h"
@@ -109,7 +112,9 @@ int main(int argc, char** argv) {
   if (options.settingsGiven && !std::filesystem::is_regular_file(options.settingsFile, ec))
     return usage("settings file '" + options.settingsFile.string() + "' not found");
 
-  quenby::run::HeadlessStation station(quenby::programFolder(), nullptr, stdout);
+  // The library outlives the station, which releases its handles when it ends.
+  quenby::brom::BromLibrary library(quenby::defaultPortsFolder());
+  quenby::run::HeadlessStation station(quenby::programFolder(), &library, stdout);
   try {
     station.loadSettings(options.settingsFile);
   } catch (const quenby::SettingsError& e) {
@@ -124,6 +129,16 @@ int main(int argc, char** argv) {
     for (auto port : station.state().chosenPorts) ports.push_back(port);
   }
   if (ports.empty()) return usage("Please select COM port first (no port in ComSelect or --com)");
+
+  // The station checks the files when its download box is ticked; without the dialog, the
+  // runner checks whenever the download will run.
+  if ((static_cast<std::uint32_t>(station.settings().enableTest) & quenby::item::FlashDownload) &&
+      !options.skipDownload) {
+    if (const char* problem = station.downloadFilesProblem()) {
+      std::fprintf(stderr, "%s\n", problem);
+      return ExitUsage;
+    }
+  }
 
   const bool passed = station.run(ports, options.skipDownload, options.rounds, interrupted);
   return passed ? ExitPassed : ExitFailed;

@@ -1,0 +1,103 @@
+// The boot-ROM download protocol's bytes, frame types, limits and timings
+// (docs/boot-rom-protocol.md): the host session here, and the scripted module of the tests.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace quenby::brom {
+
+using std::chrono::milliseconds;
+
+// ---- Single bytes outside frames --------------------------------------------------------------
+inline constexpr std::uint8_t SyncByte = 0xA5;      // host, until the boot ROM answers
+inline constexpr std::uint8_t BootRomAlive = 0x5A;  // the boot ROM's answer to a sync byte
+inline constexpr std::uint8_t AgentAlive = 0xD5;    // the Download Agent has started
+inline constexpr int BootBaud = 115200;             // the boot ROM listens at this speed
+inline constexpr std::uint8_t ProtocolVersion = 1;  // HELLO's payload
+
+// ---- Frames ----------------------------------------------------------------------------------
+inline constexpr std::uint8_t FrameStart = 0xC3;
+inline constexpr std::size_t FrameHeaderBytes = 4;  // start, type, length (2)
+inline constexpr std::size_t FrameCheckBytes = 2;   // CRC-16 over type, length, payload
+inline constexpr std::size_t FrameOverheadBytes = FrameHeaderBytes + FrameCheckBytes;
+inline constexpr std::size_t MaxFramePayload = 4104;
+inline constexpr std::size_t MaxFrameBytes = MaxFramePayload + FrameOverheadBytes;
+
+namespace frame {
+inline constexpr std::uint8_t Hello = 0x01;
+inline constexpr std::uint8_t HelloAck = 0x81;
+inline constexpr std::uint8_t SetBaud = 0x02;
+inline constexpr std::uint8_t DaBegin = 0x03;
+inline constexpr std::uint8_t DaEnd = 0x04;
+inline constexpr std::uint8_t RegionBegin = 0x05;
+inline constexpr std::uint8_t Verify = 0x06;
+inline constexpr std::uint8_t Finish = 0x07;
+inline constexpr std::uint8_t Abort = 0x08;
+inline constexpr std::uint8_t Data = 0x10;
+inline constexpr std::uint8_t Ack = 0x90;
+inline constexpr std::uint8_t Nak = 0x91;
+inline constexpr std::uint8_t FlashInfo = 0x92;
+}  // namespace frame
+
+// Payload sizes of the fixed-size frames.
+inline constexpr std::size_t HelloAckPayload = 6;           // chip value u32, boot ROM version u16
+inline constexpr std::size_t AckPayload = 2;                // sequence u16
+inline constexpr std::size_t NakPayload = 3;                // sequence u16, reason u8
+inline constexpr std::size_t FlashInfoPayload = 5;          // device u32, identified u8
+inline constexpr std::size_t DaBeginPayload = 12;           // chip value, length, CRC-32
+inline constexpr std::size_t RegionBeginFixedPayload = 13;  // address, length, CRC-32, name length
+inline constexpr std::size_t DataSequenceBytes = 2;
+// Offsets of the fields after the first (every frame's first field is at 0).
+inline constexpr std::size_t HelloAckVersionOffset = 4;
+inline constexpr std::size_t NakReasonOffset = 2;
+inline constexpr std::size_t FlashInfoIdentifiedOffset = 4;
+inline constexpr std::size_t DaBeginLengthOffset = 4;
+inline constexpr std::size_t DaBeginCrcOffset = 8;
+inline constexpr std::size_t RegionBeginLengthOffset = 4;
+inline constexpr std::size_t RegionBeginCrcOffset = 8;
+inline constexpr std::size_t RegionBeginNameLengthOffset = 12;
+inline constexpr std::size_t RegionBeginNameOffset = 13;
+
+// ACK and NAK of anything but DATA carry this sequence number.
+inline constexpr std::uint16_t CommandSequence = 0xFFFF;
+
+namespace nak {
+inline constexpr std::uint8_t BadCheck = 1;
+inline constexpr std::uint8_t OutOfSequence = 2;
+inline constexpr std::uint8_t ChipRejected = 3;
+inline constexpr std::uint8_t SpeedRefused = 4;
+inline constexpr std::uint8_t FlashWriteError = 5;
+inline constexpr std::uint8_t VerifyMismatch = 6;
+inline constexpr std::uint8_t NoRoom = 7;
+inline constexpr std::uint8_t NotExpected = 8;
+}  // namespace nak
+
+// ---- Data transfer ---------------------------------------------------------------------------
+inline constexpr std::size_t BlockBytes = 4096;
+inline constexpr std::size_t WindowBlocks = 8;  // blocks in flight at most
+inline constexpr int MaxBlockFailures = 4;      // the 4th failure of a block ends it
+// Sequence numbers are 16 bits and start from 0 for every payload.
+inline constexpr std::size_t MaxPayloadBlocks = 0x10000;
+inline constexpr std::size_t MaxRegionNameChars = 31;
+
+// ---- Timings ---------------------------------------------------------------------------------
+inline constexpr milliseconds SyncInterval{20};  // between two sync bytes
+inline constexpr milliseconds SyncLimit{5000};   // the whole sync
+inline constexpr milliseconds SyncDrain{30};     // late 0x5A bytes dropped after the first
+// Bytes that arrive this soon after the first sync byte may be the tail of what the module sent
+// before its reset; they do not count among the foreign bytes.
+inline constexpr milliseconds SyncGrace{100};
+inline constexpr int MaxForeignSyncBytes = 10;  // that many non-0x5A bytes: not a boot ROM
+inline constexpr milliseconds SpeedSwitchPause{20};
+inline constexpr milliseconds ReplyLimit{1000};       // every command's answer
+inline constexpr milliseconds AliveLimit{1000};       // DA_END's ACK to 0xD5
+inline constexpr milliseconds FlashInfoLimit{1000};   // 0xD5 to FLASH_INFO
+inline constexpr milliseconds SilenceLimit{2000};     // no ACK or NAK while blocks are in flight
+inline constexpr milliseconds FrameLimit{500};        // start byte to the frame's last byte
+inline constexpr milliseconds ModuleIdleLimit{5000};  // the module leaves a silent session
+// The stop word is read at least this often while the host waits.
+inline constexpr milliseconds StopPollInterval{50};
+
+}  // namespace quenby::brom

@@ -1,0 +1,164 @@
+#include "brom/session_link.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "brom/protocol.h"
+
+namespace quenby::brom {
+namespace {
+
+// After a frame was cut short, the module's receiver forgets the piece once the frame time
+// limit has passed; ABORT waits that long and a little more.
+constexpr std::chrono::milliseconds AbortSettle = FrameLimit + std::chrono::milliseconds{100};
+// ABORT is six bytes; it gets this long (plus its line time) to leave before the port closes.
+constexpr std::chrono::milliseconds AbortDrainSlack{100};
+
+std::chrono::milliseconds sliceUntil(SessionLink::Clock::time_point deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - SessionLink::Clock::now());
+  return std::clamp(left, std::chrono::milliseconds{0}, StopPollInterval);
+}
+
+}  // namespace
+
+SessionLink::SessionLink(BromSerial& serial, const std::atomic<std::uint32_t>& stopWord)
+    : serial_(serial), stopWord_(stopWord) {
+  out_.reserve(MaxFrameBytes);
+}
+
+bool SessionLink::stopRequested() {
+  if (!stopped_ && stopWord_.load() == StopRequestWord) stopped_ = true;
+  return stopped_;
+}
+
+SessionLink::Clock::time_point SessionLink::lineFreeAt() const {
+  // Bytes still queued in the port that the reckoning missed (a line slower than its rate).
+  const auto queued = serial_.queuedOutput();
+  if (queued == 0) return lineFreeAt_;
+  return std::max(lineFreeAt_, Clock::now() + BromSerial::lineTime(queued, serial_.baud()));
+}
+
+SessionLink::Wait SessionLink::write(std::span<const std::uint8_t> bytes, bool isFrame) {
+  lineFreeAt_ =
+      std::max(lineFreeAt_, Clock::now()) + BromSerial::lineTime(bytes.size(), serial_.baud());
+  switch (serial_.write(bytes, [this] { return stopRequested(); })) {
+    case BromSerial::Write::Written:
+      if (isFrame) framesSent_ = true;
+      return Wait::Got;
+    case BromSerial::Write::StoppedInside:
+      if (isFrame) {
+        framesSent_ = true;
+        frameCutShort_ = true;
+      }
+      return Wait::Stopped;
+    case BromSerial::Write::StoppedBefore:
+      return Wait::Stopped;
+    case BromSerial::Write::Failed:
+      break;
+  }
+  return Wait::Failed;
+}
+
+SessionLink::Wait SessionLink::sendByte(std::uint8_t byte) {
+  const std::uint8_t bytes[] = {byte};
+  return write(bytes, false);
+}
+
+SessionLink::Wait SessionLink::sendFrame(std::uint8_t type, std::span<const std::uint8_t> payload) {
+  out_.clear();
+  appendFrame(out_, type, payload);
+  return write(out_, true);
+}
+
+SessionLink::Wait SessionLink::sendData(std::uint16_t sequence,
+                                        std::span<const std::uint8_t> block) {
+  out_.clear();
+  appendDataFrame(out_, sequence, block);
+  return write(out_, true);
+}
+
+SessionLink::Wait SessionLink::fill(Clock::time_point deadline) {
+  while (head_ == tail_) {
+    if (stopRequested()) return Wait::Stopped;
+    const auto slice = sliceUntil(deadline);
+    head_ = tail_ = 0;
+    std::size_t got = 0;
+    switch (serial_.read(input_, slice, got)) {
+      case BromSerial::Read::Data:
+        tail_ = got;
+        return Wait::Got;
+      case BromSerial::Read::LineGone:
+        return Wait::Failed;
+      case BromSerial::Read::Nothing:
+        break;
+    }
+    if (Clock::now() >= deadline) return Wait::TimedOut;
+  }
+  return Wait::Got;
+}
+
+SessionLink::Wait SessionLink::readByte(std::uint8_t& byte, Clock::time_point deadline) {
+  const Wait w = fill(deadline);
+  if (w != Wait::Got) return w;
+  byte = input_[head_++];
+  return Wait::Got;
+}
+
+SessionLink::Wait SessionLink::readFrame(FrameView& frame, Clock::time_point deadline) {
+  for (;;) {
+    const auto now = Clock::now();
+    decoder_.expire(now);
+    if (head_ < tail_) {
+      const auto step = decoder_.feed(buffered(), now);
+      head_ += step.consumed;
+      if (step.event == FrameDecoder::Event::Frame) {
+        frame = decoder_.frame();
+        return Wait::Got;
+      }
+      continue;  // a dropped frame: look on
+    }
+    const Wait w = fill(deadline);
+    if (w != Wait::Got) return w;
+  }
+}
+
+SessionLink::Wait SessionLink::discardUntil(Clock::time_point until) {
+  for (;;) {
+    head_ = tail_;
+    const Wait w = fill(until);
+    if (w == Wait::TimedOut) return Wait::Got;
+    if (w != Wait::Got) return w;
+  }
+}
+
+void SessionLink::discardInput() {
+  head_ = tail_ = 0;
+  decoder_.reset();
+  serial_.discardInput();
+}
+
+SessionLink::Wait SessionLink::pause(Clock::time_point until) {
+  while (Clock::now() < until) {
+    if (stopRequested()) return Wait::Stopped;
+    std::this_thread::sleep_for(sliceUntil(until));
+  }
+  return Wait::Got;
+}
+
+void SessionLink::abortSession() {
+  if (!framesSent_) return;
+  // Throwing away what still waits to go out may cut a frame; so may the stop itself.
+  bool cut = frameCutShort_;
+  if (serial_.queuedOutput() > 0) {
+    serial_.discardOutput();
+    cut = true;
+  }
+  if (cut) std::this_thread::sleep_for(AbortSettle);
+  out_.clear();
+  appendFrame(out_, frame::Abort, {});
+  if (serial_.write(out_, nullptr) == BromSerial::Write::Written)
+    (void)serial_.drain(BromSerial::lineTime(out_.size(), serial_.baud()) + AbortDrainSlack);
+}
+
+}  // namespace quenby::brom

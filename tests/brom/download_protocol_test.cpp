@@ -1,0 +1,399 @@
+// The download against a scripted module on a pseudo-terminal: the whole exchange, progress and
+// report, retransmission, every way the module can fail it, Stop, a port held elsewhere, and
+// two downloads at once with the same handles. The pseudo-terminal carries bytes at once, so
+// the fast speeds keep these tests short.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "brom/brom_library.h"
+#include "brom/download_results.h"
+#include "brom/host_session.h"
+#include "brom/protocol.h"
+#include "fakes/temp_folder.h"
+#include "tests/brom/fake_module.h"
+
+namespace quenby::brom {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using quenby::brom::testing::FakeModule;
+using quenby::brom::testing::ModuleLog;
+using quenby::brom::testing::ModuleScript;
+using quenby::testing::TempFolder;
+
+constexpr std::uint32_t Mt3329 = 3072;
+constexpr std::uint32_t Mt3318 = 0x100800;
+constexpr std::uint32_t Speed921600 = 1;
+constexpr std::uint32_t Speed460800 = 2;
+constexpr std::size_t AgentBytes = 10000;    // three blocks, the last one short
+constexpr std::size_t RomBytes = 0x5000;     // five blocks
+constexpr std::size_t ConfigBytes = 0x1000;  // one block
+constexpr std::size_t ImageFileBytes =
+    RomBytes + ConfigBytes + 0x100;  // a tail that is not written
+
+Bytes pattern(std::size_t size, unsigned seed) {
+  Bytes b(size);
+  std::uint32_t x = seed;
+  for (auto& v : b) {
+    x = x * 1103515245u + 12345u;
+    v = static_cast<std::uint8_t>(x >> 16);
+  }
+  return b;
+}
+
+// What the station's callbacks saw: the phase starts (percent -1) and the percentages.
+struct Event {
+  char phase;
+  int percent;
+  std::thread::id thread;
+};
+
+struct Recorder {
+  std::vector<Event> events;
+  char phase = '?';
+  std::atomic<std::uint32_t>* stopWord = nullptr;
+  bool stopInImagePhase = false;      // Stop once the first image block is acknowledged
+  std::function<void()> duringAgent;  // runs once, at the first agent progress above 0
+
+  static Recorder& of(void* user) { return *static_cast<Recorder*>(user); }
+  static int agentStart(void* user) {
+    of(user).phase = 'D';
+    of(user).events.push_back({'D', -1, std::this_thread::get_id()});
+    return 0;
+  }
+  static int imageStart(void* user) {
+    of(user).phase = 'I';
+    of(user).events.push_back({'I', -1, std::this_thread::get_id()});
+    return 0;
+  }
+  static int progress(std::uint8_t percent, std::uint32_t, std::uint32_t, void* user) {
+    Recorder& r = of(user);
+    r.events.push_back({r.phase, percent, std::this_thread::get_id()});
+    if (r.phase == 'D' && percent > 0 && r.duringAgent) {
+      r.duringAgent();
+      r.duringAgent = nullptr;
+    }
+    if (r.phase == 'I' && percent > 0 && r.stopInImagePhase) r.stopWord->store(StopRequestWord);
+    return 0;
+  }
+
+  // One phase's percentages, in order; false if its start did not come first.
+  std::vector<int> percentages(char p) const {
+    std::vector<int> out;
+    for (const Event& e : events)
+      if (e.phase == p && e.percent >= 0) out.push_back(e.percent);
+    return out;
+  }
+};
+
+struct Outcome {
+  std::uint32_t result = 0;
+  DownloadReport report;
+  Recorder recorder;
+};
+
+class DownloadProtocol : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    agent = pattern(AgentBytes, 1);
+    image = pattern(ImageFileBytes, 2);
+    const std::uint32_t chips[] = {Mt3329, Mt3318};
+    const Bytes agentFile = buildDaFile(chips, agent);
+    folder.write("agent.da", std::string(agentFile.begin(), agentFile.end()));
+    folder.write("scat.txt", "# test layout\nROM 0x00000000 0x5000\nCONFIG 0x00010000 0x1000\n");
+    folder.write("image.bin", std::string(image.begin(), image.end()));
+
+    library.createDaHandle(&da);
+    library.createImageHandle(&rom);
+    library.setDaChipValue(da, Mt3329);
+    ASSERT_EQ(library.loadDaFile(da, (folder / "agent.da").string()), 0u);
+    ASSERT_EQ(library.loadLayoutFile(rom, (folder / "scat.txt").string()), 0);
+    library.setImageOption(rom, 256);
+    ASSERT_EQ(library.loadImageFile(rom, 0, (folder / "image.bin").string()), 0u);
+    library.enableImageEntry(rom, 0, true);
+  }
+
+  Outcome download(std::uint16_t port, std::uint32_t speedIndex = Speed921600,
+                   Recorder recorder = {}) {
+    Outcome out;
+    out.recorder = std::move(recorder);
+    std::atomic<std::uint32_t> stop{0};
+    out.recorder.stopWord = &stop;
+    PortRecord portRecord;
+    portRecord.comPort = static_cast<std::uint8_t>(port);
+    portRecord.baudIndex = speedIndex;
+    DaRecord daRecord;
+    daRecord.daHandle = da;
+    daRecord.onStart = Recorder::agentStart;
+    daRecord.startUser = &out.recorder;
+    daRecord.onProgress = Recorder::progress;
+    daRecord.progressUser = &out.recorder;
+    ImageRecord imageRecord;
+    imageRecord.imageHandle = rom;
+    imageRecord.onStart = Recorder::imageStart;
+    imageRecord.startUser = &out.recorder;
+    imageRecord.onProgress = Recorder::progress;
+    imageRecord.progressUser = &out.recorder;
+    out.result = library.download(portRecord, daRecord, imageRecord, &stop, &out.report);
+    out.recorder.stopWord = nullptr;
+    return out;
+  }
+
+  Bytes imageSlice(std::size_t offset, std::size_t size) const {
+    return Bytes(image.begin() + static_cast<std::ptrdiff_t>(offset),
+                 image.begin() + static_cast<std::ptrdiff_t>(offset + size));
+  }
+
+  void expectWholeDownload(const ModuleLog& log) const {
+    EXPECT_EQ(log.agent, agent);
+    ASSERT_EQ(log.regions.size(), 2u);
+    EXPECT_EQ(log.regions[0].name, "ROM");
+    EXPECT_EQ(log.regions[0].address, 0u);
+    EXPECT_EQ(log.regions[0].bytes, imageSlice(0, RomBytes));
+    EXPECT_EQ(log.regions[1].name, "CONFIG");
+    EXPECT_EQ(log.regions[1].address, 0x10000u);
+    EXPECT_EQ(log.regions[1].bytes, imageSlice(RomBytes, ConfigBytes));
+    EXPECT_TRUE(log.finished);
+    EXPECT_FALSE(log.aborted);
+  }
+
+  TempFolder folder;
+  std::filesystem::path ports = folder.path() / "ports";
+  BromLibrary library{ports};
+  DaHandle da = nullptr;
+  DlHandle rom = nullptr;
+  Bytes agent;
+  Bytes image;
+};
+
+std::vector<int> withoutDuplicatesAscending(std::vector<int> v) {
+  std::sort(v.begin(), v.end());
+  v.erase(std::unique(v.begin(), v.end()), v.end());
+  return v;
+}
+
+TEST_F(DownloadProtocol, GoodDownloadWritesEverythingAndReportsProgressAndFlash) {
+  struct Case {
+    std::uint32_t speedIndex;
+    std::uint32_t baud;
+  };
+  for (const Case& c : {Case{Speed921600, 921600}, Case{Speed460800, 460800}}) {
+    SCOPED_TRACE(c.baud);
+    FakeModule module(ports, 3, ModuleScript{});
+    ASSERT_TRUE(module.ok());
+    const Outcome out = download(3, c.speedIndex);
+    const ModuleLog log = module.finish();
+
+    EXPECT_EQ(out.result, result::Success);
+    expectWholeDownload(log);
+    EXPECT_EQ(log.baud, c.baud);
+    EXPECT_EQ(log.chipValue, Mt3329);
+
+    // Commands in protocol order; DATA in between.
+    std::vector<std::uint8_t> commands;
+    for (auto t : log.frameTypes)
+      if (t != frame::Data) commands.push_back(t);
+    EXPECT_EQ(commands,
+              (std::vector<std::uint8_t>{frame::Hello, frame::SetBaud, frame::DaBegin, frame::DaEnd,
+                                         frame::RegionBegin, frame::Verify, frame::RegionBegin,
+                                         frame::Verify, frame::Finish}));
+    EXPECT_EQ(log.dataFrames, 3 + 5 + 1);
+
+    EXPECT_EQ(out.report.words[report_word::ModuleChip], Mt3329);
+    EXPECT_EQ(out.report.flashDevice(), 3u);
+    EXPECT_TRUE(out.report.flashIdentified());
+    EXPECT_EQ(out.report.words[report_word::BootRomVersion], 0x0102u);
+    EXPECT_EQ(out.report.words[report_word::RegionsWritten], 2u);
+    EXPECT_EQ(out.report.words[report_word::ImageBytesWritten], RomBytes + ConfigBytes);
+    EXPECT_EQ(library.flashDeviceName(out.report.flashDevice()), "QF25L016 (16 Mbit SPI NOR)");
+
+    // Red phase start, 0 .. 100; then blue phase start, 0 .. 100; all on this thread.
+    const auto& events = out.recorder.events;
+    ASSERT_GE(events.size(), 6u);
+    EXPECT_EQ(events.front().phase, 'D');
+    EXPECT_EQ(events.front().percent, -1);
+    const auto imageStart =
+        std::find_if(events.begin(), events.end(), [](const Event& e) { return e.phase == 'I'; });
+    ASSERT_NE(imageStart, events.end());
+    EXPECT_EQ(imageStart->percent, -1);
+    for (char phase : {'D', 'I'}) {
+      const auto p = out.recorder.percentages(phase);
+      ASSERT_FALSE(p.empty());
+      EXPECT_EQ(p.front(), 0) << phase;
+      EXPECT_EQ(p.back(), 100) << phase;
+      EXPECT_EQ(p, withoutDuplicatesAscending(p)) << phase << ": each percentage once, rising";
+    }
+    for (const Event& e : events) EXPECT_EQ(e.thread, std::this_thread::get_id());
+  }
+}
+
+TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
+  struct Case {
+    const char* name;
+    int agentBlock;
+    int imageBlock;
+    int times;
+    int lostBlock;
+    std::uint32_t result;
+  };
+  const Case cases[] = {
+      {"agent block damaged once", 1, -1, 1, -1, result::Success},
+      {"agent block damaged three times", 0, -1, MaxBlockFailures - 1, -1, result::Success},
+      {"image block damaged three times", -1, 2, MaxBlockFailures - 1, -1, result::Success},
+      {"agent block damaged four times", 1, -1, MaxBlockFailures, -1, result::AgentDownloadFailed},
+      {"image block damaged four times", -1, 4, MaxBlockFailures, -1, result::DownloadFailed},
+      // The block after it answers NAK; the last block lost is only noticed by the silence.
+      {"image block lost", -1, -1, 0, 1, result::Success},
+      {"last image block lost", -1, -1, 0, 4, result::Success},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModuleScript script;
+    script.damagedAgentBlock = c.agentBlock;
+    script.damagedImageBlock = c.imageBlock;
+    script.damageTimes = c.times;
+    script.lostImageBlock = c.lostBlock;
+    FakeModule module(ports, 1, script);
+    ASSERT_TRUE(module.ok());
+    const Outcome out = download(1);
+    const ModuleLog log = module.finish();
+    EXPECT_EQ(out.result, c.result);
+    if (c.result == result::Success) {
+      expectWholeDownload(log);
+      EXPECT_GT(log.dataFrames, 3 + 5 + 1) << "the damaged block went again";
+    } else {
+      EXPECT_FALSE(log.finished);
+    }
+  }
+}
+
+TEST_F(DownloadProtocol, ModuleFailuresGiveTheirResults) {
+  struct Case {
+    const char* name;
+    void (*script)(ModuleScript&);
+    std::uint32_t result;
+  };
+  const Case cases[] = {
+      {"answers sync with another byte", [](ModuleScript& s) { s.syncAnswer = 0x33; },
+       result::UnknownBootRom},
+      {"refuses the speed", [](ModuleScript& s) { s.refuseSpeed = true; },
+       result::SpeedChangeFailed},
+      {"rejects the chip value", [](ModuleScript& s) { s.chipValue = Mt3318; },
+       result::ChipRejected},
+      {"agent does not start", [](ModuleScript& s) { s.aliveByte.reset(); }, result::AgentSilent},
+      {"agent says another alive byte", [](ModuleScript& s) { s.aliveByte = 0x55; },
+       result::AgentWrongAlive},
+      {"second region reads back wrong", [](ModuleScript& s) { s.verifyMismatchRegion = 1; },
+       result::ReadbackFailed},
+      {"no boot ROM answers", [](ModuleScript& s) { s.answerSync = false; }, result::BootRomSilent},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModuleScript script;
+    c.script(script);
+    FakeModule module(ports, 2, script);
+    ASSERT_TRUE(module.ok());
+    const Outcome out = download(2);
+    const ModuleLog log = module.finish();
+    EXPECT_EQ(out.result, c.result);
+    EXPECT_FALSE(log.finished);
+  }
+}
+
+TEST_F(DownloadProtocol, UnidentifiedFlashIsStillWritten) {
+  ModuleScript script;
+  script.flashDevice = 0;
+  script.flashIdentified = 0;
+  FakeModule module(ports, 5, script);
+  ASSERT_TRUE(module.ok());
+  const Outcome out = download(5);
+  EXPECT_EQ(out.result, result::Success);
+  EXPECT_FALSE(out.report.flashIdentified());
+  expectWholeDownload(module.finish());
+}
+
+TEST_F(DownloadProtocol, StopMidDownloadSendsAbort) {
+  FakeModule module(ports, 6, ModuleScript{});
+  ASSERT_TRUE(module.ok());
+  Recorder recorder;
+  recorder.stopInImagePhase = true;
+  const Outcome out = download(6, Speed921600, std::move(recorder));
+  const ModuleLog log = module.finish();
+
+  EXPECT_EQ(out.result, result::DownloadFailed);
+  EXPECT_TRUE(log.aborted);
+  ASSERT_FALSE(log.frameTypes.empty());
+  EXPECT_EQ(log.frameTypes.back(), frame::Abort);
+  EXPECT_FALSE(log.finished);
+  EXPECT_NE(out.recorder.percentages('I').back(), 100);
+}
+
+TEST_F(DownloadProtocol, PortHeldElsewhereCannotBeOpened) {
+  FakeModule module(ports, 7, ModuleScript{});
+  ASSERT_TRUE(module.ok());
+  const int holder = ::open(module.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(download(7).result, result::CannotOpenPort);
+  ::close(holder);
+  // Released, the same port downloads; and the download gave the port up again.
+  EXPECT_EQ(download(7).result, result::Success);
+  const int after = ::open(module.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(after, 0);
+  EXPECT_EQ(::flock(after, LOCK_EX | LOCK_NB), 0);
+  ::close(after);
+}
+
+TEST_F(DownloadProtocol, LoadsDuringADownloadDoNotChangeIt) {
+  FakeModule module(ports, 8, ModuleScript{});
+  ASSERT_TRUE(module.ok());
+  Recorder recorder;
+  recorder.duringAgent = [this] {
+    library.unloadImageEntry(rom, 0);
+    library.loadDaFile(da, (folder / "missing.da").string());
+    library.setDaChipValue(da, Mt3318);
+  };
+  const Outcome out = download(8, Speed921600, std::move(recorder));
+  const ModuleLog log = module.finish();
+  EXPECT_EQ(out.result, result::Success);
+  expectWholeDownload(log);
+  EXPECT_EQ(log.chipValue, Mt3329);
+  // The next download sees what the handles hold now.
+  EXPECT_EQ(download(8).result, result::DaHandleError);
+}
+
+TEST_F(DownloadProtocol, TwoPortsDownloadAtOnceWithTheSameHandles) {
+  FakeModule first(ports, 11, ModuleScript{});
+  FakeModule second(ports, 12, ModuleScript{});
+  ASSERT_TRUE(first.ok());
+  ASSERT_TRUE(second.ok());
+  Outcome a, b;
+  std::thread::id threadA, threadB;
+  std::thread ta([&] {
+    threadA = std::this_thread::get_id();
+    a = download(11);
+  });
+  std::thread tb([&] {
+    threadB = std::this_thread::get_id();
+    b = download(12, Speed460800);
+  });
+  ta.join();
+  tb.join();
+  EXPECT_EQ(a.result, result::Success);
+  EXPECT_EQ(b.result, result::Success);
+  expectWholeDownload(first.finish());
+  expectWholeDownload(second.finish());
+  for (const Event& e : a.recorder.events) EXPECT_EQ(e.thread, threadA);
+  for (const Event& e : b.recorder.events) EXPECT_EQ(e.thread, threadB);
+}
+
+}  // namespace
+}  // namespace quenby::brom

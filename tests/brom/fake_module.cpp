@@ -1,0 +1,255 @@
+#include "tests/brom/fake_module.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+
+#include "brom/byte_order.h"
+#include "brom/crc.h"
+#include "brom/frame_codec.h"
+#include "brom/protocol.h"
+
+namespace quenby::brom::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int PollMs = 20;
+constexpr int QuietPollsToEnd = 3;
+constexpr std::size_t ReadChunkBytes = 4096;
+
+// The module's protocol state.
+class ModuleSide {
+ public:
+  ModuleSide(int fd, const ModuleScript& script, ModuleLog& log)
+      : fd_(fd), script_(script), log_(log) {}
+
+  void take(std::span<const std::uint8_t> bytes) {
+    for (std::uint8_t b : bytes) {
+      if (!decoder_.inFrame() && b == SyncByte && syncOpen_) {
+        if (script_.answerSync) send({script_.syncAnswer});
+        continue;
+      }
+      const auto step = decoder_.feed(std::span(&b, 1), Clock::now());
+      if (step.event == FrameDecoder::Event::Frame) onFrame(decoder_.frame());
+      if (step.event == FrameDecoder::Event::Dropped && decoder_.droppedType() == frame::Data)
+        nak(expected_, nak::BadCheck);
+    }
+  }
+
+ private:
+  void send(std::vector<std::uint8_t> bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+      } else {
+        pollfd p{fd_, POLLOUT, 0};
+        if (::poll(&p, 1, PollMs) < 0) return;
+      }
+    }
+  }
+  void answer(std::uint8_t type, std::vector<std::uint8_t> payload = {}) {
+    send(encodeFrame(type, payload));
+  }
+  void ack(std::uint16_t seq) {
+    std::vector<std::uint8_t> p;
+    putU16(p, seq);
+    answer(frame::Ack, p);
+  }
+  void nak(std::uint16_t seq, std::uint8_t reason) {
+    std::vector<std::uint8_t> p;
+    putU16(p, seq);
+    putU8(p, reason);
+    answer(frame::Nak, p);
+  }
+
+  void onFrame(const FrameView& f) {
+    log_.frameTypes.push_back(f.type);
+    const std::uint8_t* p = f.payload.data();
+    switch (f.type) {
+      case frame::Hello: {
+        syncOpen_ = false;
+        std::vector<std::uint8_t> reply;
+        putU32(reply, script_.chipValue);
+        putU16(reply, script_.bootRomVersion);
+        answer(frame::HelloAck, reply);
+        break;
+      }
+      case frame::SetBaud:
+        log_.baud = getU32(p);
+        if (script_.refuseSpeed) {
+          nak(CommandSequence, nak::SpeedRefused);
+        } else {
+          ack(CommandSequence);
+          syncOpen_ = true;  // the second sync, at the new speed
+        }
+        break;
+      case frame::DaBegin:
+        syncOpen_ = false;
+        log_.chipValue = getU32(p);
+        if (log_.chipValue != script_.chipValue) {
+          nak(CommandSequence, nak::ChipRejected);
+          break;
+        }
+        expectedCrc_ = getU32(p + DaBeginCrcOffset);
+        target_ = &log_.agent;
+        damaged_ = script_.damagedAgentBlock;
+        damageLeft_ = script_.damageTimes;
+        expected_ = 0;
+        ack(CommandSequence);
+        break;
+      case frame::Data:
+        onData(f.payload);
+        break;
+      case frame::DaEnd:
+        if (crc32(log_.agent) != expectedCrc_) {
+          nak(CommandSequence, nak::VerifyMismatch);
+          break;
+        }
+        ack(CommandSequence);
+        if (script_.aliveByte) {
+          send({*script_.aliveByte});
+          std::vector<std::uint8_t> info;
+          putU32(info, script_.flashDevice);
+          putU8(info, script_.flashIdentified);
+          answer(frame::FlashInfo, info);
+        }
+        break;
+      case frame::RegionBegin: {
+        ModuleLog::Region region;
+        region.address = getU32(p);
+        expectedCrc_ = getU32(p + RegionBeginCrcOffset);
+        region.name.assign(reinterpret_cast<const char*>(p + RegionBeginNameOffset),
+                           p[RegionBeginNameLengthOffset]);
+        log_.regions.push_back(std::move(region));
+        target_ = &log_.regions.back().bytes;
+        damaged_ = log_.regions.size() == 1 ? script_.damagedImageBlock : -1;
+        lost_ = log_.regions.size() == 1 ? script_.lostImageBlock : -1;
+        damageLeft_ = script_.damageTimes;
+        expected_ = 0;
+        ack(CommandSequence);
+        break;
+      }
+      case frame::Verify: {
+        const int region = static_cast<int>(log_.regions.size()) - 1;
+        if (!target_) {
+          nak(CommandSequence, nak::NotExpected);
+        } else if (region == script_.verifyMismatchRegion || crc32(*target_) != expectedCrc_)
+          nak(CommandSequence, nak::VerifyMismatch);
+        else
+          ack(CommandSequence);
+        break;
+      }
+      case frame::Finish:
+        log_.finished = true;
+        ack(CommandSequence);
+        break;
+      case frame::Abort:
+        log_.aborted = true;
+        break;
+      default:
+        nak(CommandSequence, nak::NotExpected);
+        break;
+    }
+  }
+
+  void onData(std::span<const std::uint8_t> payload) {
+    ++log_.dataFrames;
+    const std::uint16_t seq = getU16(payload.data());
+    if (seq == lost_) {
+      lost_ = -1;
+      return;
+    }
+    if (!target_ || seq != expected_) {
+      nak(expected_, nak::OutOfSequence);
+      return;
+    }
+    if (seq == damaged_ && damageLeft_ > 0) {
+      --damageLeft_;
+      nak(expected_, nak::BadCheck);
+      return;
+    }
+    target_->insert(target_->end(), payload.begin() + DataSequenceBytes, payload.end());
+    ack(seq);
+    ++expected_;
+  }
+
+  int fd_;
+  const ModuleScript& script_;
+  ModuleLog& log_;
+  FrameDecoder decoder_;
+  bool syncOpen_ = true;
+  std::vector<std::uint8_t>* target_ = nullptr;
+  std::uint16_t expected_ = 0;
+  std::uint32_t expectedCrc_ = 0;
+  int damaged_ = -1;
+  int damageLeft_ = 0;
+  int lost_ = -1;
+};
+
+}  // namespace
+
+FakeModule::FakeModule(const std::filesystem::path& portsDir, std::uint16_t port,
+                       ModuleScript script)
+    : script_(script) {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128] = {};
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+      ::ptsname_r(master_, name, sizeof name) != 0)
+    return;
+  ::fcntl(master_, F_SETFL, O_NONBLOCK);
+  slave_ = name;
+  slaveHold_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slaveHold_ < 0) return;
+  termios raw{};
+  ::tcgetattr(slaveHold_, &raw);
+  ::cfmakeraw(&raw);
+  ::tcsetattr(slaveHold_, TCSANOW, &raw);
+  std::error_code ec;
+  std::filesystem::create_directories(portsDir, ec);
+  link_ = portsDir / ("COM" + std::to_string(port));
+  std::filesystem::remove(link_, ec);
+  std::filesystem::create_symlink(slave_, link_, ec);
+  if (ec) return;
+  ok_ = true;
+  thread_ = std::thread([this] { run(); });
+}
+
+FakeModule::~FakeModule() {
+  finish();
+  std::error_code ec;
+  if (!link_.empty()) std::filesystem::remove(link_, ec);
+  if (slaveHold_ >= 0) ::close(slaveHold_);
+  if (master_ >= 0) ::close(master_);
+}
+
+ModuleLog FakeModule::finish() {
+  stop_.store(true);
+  if (thread_.joinable()) thread_.join();
+  return log_;
+}
+
+void FakeModule::run() {
+  ModuleSide module(master_, script_, log_);
+  std::array<std::uint8_t, ReadChunkBytes> buffer{};
+  int quietPolls = 0;
+  while (quietPolls < QuietPollsToEnd) {
+    pollfd p{master_, POLLIN, 0};
+    const int r = ::poll(&p, 1, PollMs);
+    const ssize_t n = r > 0 ? ::read(master_, buffer.data(), buffer.size()) : 0;
+    if (n > 0) {
+      module.take(std::span(buffer.data(), static_cast<std::size_t>(n)));
+      quietPolls = 0;
+    } else if (stop_.load()) {
+      ++quietPolls;
+    }
+  }
+}
+
+}  // namespace quenby::brom::testing
