@@ -225,11 +225,12 @@ inline const std::string kLogHeader =
     "SerialNo,Pass/Fail,Hz ,Socket,ComPort,Date,Time,Flash,f/w version,SVid,Acq Time,Bit Sync,"
     "Phase Error,TCXO Offset,TCXO Drift,CNR Mean, CNR Sigma,CTTFF,Reset,NMEA,Total Time";
 
-// One run line as the columns it should have; "{n}" as in memo patterns. SerialNo, Socket and
-// Flash are empty, empty and N/A in every run here (no window entries, no download).
+// One run line as the columns it should have; "{n}" as in memo patterns. SerialNo and Socket are
+// empty in every run here (no window entries).
 struct LogColumns {
   std::string verdict;
   std::string hz = "N/A";
+  std::string flash = "N/A";
   std::string version = "N/A";
   std::string acq = "N/A";
   std::string bitSync = "N/A";
@@ -262,7 +263,7 @@ inline ::testing::AssertionResult logLineMatches(const std::string& line, int po
                                                  const std::string& svId,
                                                  const LogColumns& want) {
   const std::vector<std::string> expected{
-      "", want.verdict, want.hz, "", "COM" + std::to_string(port), "{date}", "{time}", "N/A",
+      "", want.verdict, want.hz, "", "COM" + std::to_string(port), "{date}", "{time}", want.flash,
       want.version, svId, want.acq, want.bitSync, want.phase, want.tcxoOffset, want.tcxoDrift,
       want.cnrMean, want.cnrSigma, want.cttff, want.reset, want.nmea, "{n}"};
   static const std::regex date("[0-9]{4}-[0-9]{2}-[0-9]{2}");

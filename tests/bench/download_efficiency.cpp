@@ -1,0 +1,288 @@
+// quenby-download-efficiency: how much of the line's byte rate a firmware download through the
+// boot ROM uses. Simulated modules (paced to the line's speed) take a 1 MiB demo image from
+// quenby-run; the time of each port's download is read off the lines quenby-run prints.
+//
+//   quenby-download-efficiency [--image-size BYTES] [--speeds 4,1] [--ports 1,4]
+//                              [--run PATH] [--modsim PATH] [--mkdemo PATH]
+//
+// Efficiency = image bytes / (download time x baud / 10): the share of the line's byte rate (ten
+// bit times a byte) that went into image bytes. The download time runs from the port's first
+// "download agent 0%" line (the second sync has succeeded: the line is at the download speed) to
+// its "Flash Type:" line (FINISH has been answered), so it takes in the Download Agent, every
+// region, their verifies and FINISH, but not the first sync, HELLO and the speed change. The
+// whole item runs from the "[Flash Download]" line, just before the station opens the port for
+// the download, to the same end, and takes in those too. Each line's time is when this program
+// read it from quenby-run's stdout (which flushes every line). Every row shows the slowest port
+// of its run. Not a test: nothing is asserted.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMaxPorts = 16;
+constexpr int kFlashDownloadItem = 0x1;
+constexpr auto kReadyLimit = std::chrono::seconds(10);
+// A 1 MiB image takes 91 s at 115200 baud; the slowest speed with a 16 MiB image far longer.
+constexpr auto kRunLimit = std::chrono::hours(2);
+
+struct Options {
+  long imageBytes = 1024 * 1024;
+  std::vector<int> speedIndexes{4, 1};  // Baudrate_Update: 4 = 115200, 1 = 921600
+  std::vector<int> portCounts{1, 4};
+  fs::path run = QUENBY_RUN_PATH;
+  fs::path modsim = QUENBY_MODSIM_PATH;
+  fs::path mkdemo = QUENBY_MKDEMO_PATH;
+};
+
+constexpr int kBaudForIndex[] = {0, 921600, 460800, 230400, 115200, 57600,
+                                 38400, 19200, 14400, 9600, 4800};
+
+[[noreturn]] void usage(const char* problem) {
+  std::fprintf(stderr,
+               "quenby-download-efficiency: %s\n"
+               "usage: quenby-download-efficiency [--image-size BYTES] [--speeds 4,1] "
+               "[--ports 1,4] [--run PATH] [--modsim PATH] [--mkdemo PATH]\n",
+               problem);
+  std::exit(2);
+}
+
+std::vector<int> parseList(const std::string& text, int low, int high, const char* problem) {
+  std::vector<int> values;
+  std::stringstream list(text);
+  std::string piece;
+  while (std::getline(list, piece, ',')) {
+    const int n = std::atoi(piece.c_str());
+    if (n < low || n > high) usage(problem);
+    values.push_back(n);
+  }
+  if (values.empty()) usage(problem);
+  return values;
+}
+
+Options parseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
+    const std::string value = argv[++i];
+    if (arg == "--image-size") {
+      o.imageBytes = std::atol(value.c_str());
+      if (o.imageBytes < 8192 || o.imageBytes > 16 * 1024 * 1024)
+        usage("--image-size takes 8192 to 16777216 bytes");
+    } else if (arg == "--speeds") {
+      o.speedIndexes = parseList(value, 1, 10, "--speeds takes Baudrate_Update indexes 1 to 10");
+    } else if (arg == "--ports") {
+      o.portCounts = parseList(value, 1, kMaxPorts, "--ports takes counts from 1 to 16");
+    } else if (arg == "--run") {
+      o.run = value;
+    } else if (arg == "--modsim") {
+      o.modsim = value;
+    } else if (arg == "--mkdemo") {
+      o.mkdemo = value;
+    } else {
+      usage(("unknown option " + arg).c_str());
+    }
+  }
+  return o;
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+pid_t spawn(const std::vector<std::string>& args, int stdoutFd) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (stdoutFd >= 0) ::dup2(stdoutFd, STDOUT_FILENO);
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (auto& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int waitFor(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class Simulator {
+ public:
+  Simulator(const Options& o, const fs::path& folder, int ports) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) usage("no pipe");
+    pid_ = spawn({o.modsim.string(), "--ports-dir", (folder / "ports").string(), "--com",
+                  "1-" + std::to_string(ports)},
+                 out[1]);
+    ::close(out[1]);
+    std::string printed;
+    const auto deadline = Clock::now() + kReadyLimit;
+    while (printed.find('\n') == std::string::npos && Clock::now() < deadline) {
+      pollfd fd{out[0], POLLIN, 0};
+      if (::poll(&fd, 1, 100) <= 0) continue;
+      char buffer[64];
+      const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      printed.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    if (printed != "ready\n") {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+      usage("quenby-modsim did not get ready");
+    }
+  }
+  ~Simulator() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+struct PortTimes {
+  Clock::time_point header{};
+  Clock::time_point agentStart{};
+  Clock::time_point end{};
+  bool headed = false;
+  bool started = false;
+  bool ended = false;
+};
+
+struct Measurement {
+  int ports = 0;
+  int done = 0;  // ports with all three lines
+  double downloadSeconds = 0;  // the slowest port's
+  double itemSeconds = 0;
+  int exitStatus = -1;
+};
+
+// Runs quenby-run on ports 1 to N and times each port's download from its printed lines.
+Measurement measure(const fs::path& folder, int ports) {
+  std::string com;
+  for (int p = 1; p <= ports; ++p) com += (p > 1 ? "," : "") + std::to_string(p);
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) usage("no pipe");
+  const pid_t pid = spawn({(folder / "quenby-run").string(), "--com", com}, out[1]);
+  ::close(out[1]);
+
+  std::map<int, PortTimes> times;
+  std::string pending;
+  const auto deadline = Clock::now() + kRunLimit;
+  while (Clock::now() < deadline) {
+    pollfd fd{out[0], POLLIN, 0};
+    if (::poll(&fd, 1, 1000) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    const auto now = Clock::now();
+    pending.append(buffer, static_cast<std::size_t>(n));
+    std::size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      const std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      int port = 0;
+      if (std::sscanf(line.c_str(), "[COM %d]", &port) != 1) continue;
+      PortTimes& t = times[port];
+      if (!t.headed && line.find("] [Flash Download]") != std::string::npos) {
+        t.header = now;
+        t.headed = true;
+      } else if (t.headed && !t.started && line.find("] download agent 0%") != std::string::npos) {
+        t.agentStart = now;
+        t.started = true;
+      } else if (t.started && !t.ended && line.find("]      Flash Type:") != std::string::npos) {
+        t.end = now;
+        t.ended = true;
+      }
+    }
+  }
+  ::close(out[0]);
+
+  Measurement m;
+  m.ports = ports;
+  m.exitStatus = waitFor(pid);
+  for (const auto& [port, t] : times) {
+    if (!t.ended) continue;
+    m.downloadSeconds = std::max(m.downloadSeconds,
+                                 std::chrono::duration<double>(t.end - t.agentStart).count());
+    m.itemSeconds =
+        std::max(m.itemSeconds, std::chrono::duration<double>(t.end - t.header).count());
+    ++m.done;
+  }
+  return m;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = parseOptions(argc, argv);
+
+  std::string pattern = (fs::temp_directory_path() / "quenby-download-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) usage("cannot make a temporary folder");
+  const fs::path folder = pattern;
+  fs::copy_file(o.run, folder / "quenby-run");
+  if (waitFor(spawn({o.mkdemo.string(), "--out", (folder / "firmware").string(), "--image-size",
+                     std::to_string(o.imageBytes)},
+                    -1)) != 0)
+    usage("quenby-mkdemo failed");
+  fs::copy_file(folder / "firmware" / "scat.txt", folder / "scat.txt");
+
+  const int mostPorts = *std::max_element(o.portCounts.begin(), o.portCounts.end());
+  std::printf("quenby-run, %ld-byte image, paced modules\n\n", o.imageBytes);
+  std::printf("| baud | ports | download s | efficiency | whole item s | "
+              "efficiency of the whole item |\n");
+  std::printf("|---:|---:|---:|---:|---:|---:|\n");
+  std::fflush(stdout);
+  {
+    Simulator simulator(o, folder, mostPorts);
+    for (int index : o.speedIndexes) {
+      const int baud = kBaudForIndex[index];
+      const fs::path firmware = folder / "firmware";
+      writeFile(folder / "Torvane.ini",
+                "[System]\nBaudrate_Update=" + std::to_string(index) +
+                    "\nEnable_Test=" + std::to_string(kFlashDownloadItem) +
+                    "\n[Basic]\nFlashDownload_DA_Path=" + (firmware / "demo.da").string() +
+                    "\nFlashDownload_ROM_Path=" + (firmware / "demo.bin").string() + "\n");
+      for (int ports : o.portCounts) {
+        const Measurement m = measure(folder, ports);
+        const double lineBytesPerSecond = baud / 10.0;
+        auto efficiency = [&](double s) {
+          return s > 0 ? static_cast<double>(o.imageBytes) / (s * lineBytesPerSecond) : 0.0;
+        };
+        std::printf("| %d | %d | %.2f | %.3f | %.2f | %.3f |", baud, m.ports, m.downloadSeconds,
+                    efficiency(m.downloadSeconds), m.itemSeconds, efficiency(m.itemSeconds));
+        if (m.done != m.ports || m.exitStatus != 0)
+          std::printf(" (%d of %d downloads timed, exit status %d)", m.done, m.ports,
+                      m.exitStatus);
+        std::printf("\n");
+        std::fflush(stdout);
+      }
+    }
+  }
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  return 0;
+}
