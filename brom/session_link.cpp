@@ -150,15 +150,25 @@ void SessionLink::abortSession() {
   if (!framesSent_) return;
   // Throwing away what still waits to go out may cut a frame; so may the stop itself.
   bool cut = frameCutShort_;
-  if (serial_.queuedOutput() > 0) {
+  const bool reported = serial_.queuedOutput() > 0;
+  if (reported) {
     serial_.discardOutput();
     cut = true;
+  } else if (cut) {
+    // A port that does not report its queue (a pseudo-terminal) still holds what was written:
+    // the module's frame limit runs from the moment the line has carried it.
+    std::this_thread::sleep_until(lineFreeAt_);
   }
   if (cut) std::this_thread::sleep_for(AbortSettle);
   out_.clear();
   appendFrame(out_, frame::Abort, {});
-  if (serial_.write(out_, nullptr) == BromSerial::Write::Written)
+  lineFreeAt_ =
+      std::max(lineFreeAt_, Clock::now()) + BromSerial::lineTime(out_.size(), serial_.baud());
+  if (serial_.write(out_, nullptr) == BromSerial::Write::Written) {
     (void)serial_.drain(BromSerial::lineTime(out_.size(), serial_.baud()) + AbortDrainSlack);
+    // ... and ABORT behind it: the port stays open until the reckoning says it has left.
+    if (!reported) std::this_thread::sleep_until(lineFreeAt_ + AbortDrainSlack);
+  }
 }
 
 }  // namespace quenby::brom

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "station_run.h"
@@ -29,11 +30,12 @@ void writeFirmware(const StationFolder& station, std::size_t imageBytes) {
   fs::copy_file(station.path() / "firmware" / "scat.txt", station.path() / "scat.txt");
 }
 
-// Flash Download and Firmware Version, the download at 921600 baud.
-std::string downloadSettings(const StationFolder& station) {
+// Flash Download and Firmware Version; the download at 921600 baud unless another
+// Baudrate_Update is given.
+std::string downloadSettings(const StationFolder& station, int speedIndex = 1) {
   const fs::path firmware = station.path() / "firmware";
   return "[System]\n"
-         "Baudrate_Update=1\n"
+         "Baudrate_Update=" + std::to_string(speedIndex) + "\n"
          "Enable_Test=3\n"
          "[Basic]\n"
          "FlashDownload_DA_Path=" + (firmware / "demo.da").string() + "\n"
@@ -230,49 +232,69 @@ TEST(Download, EachFailureOfTheBootRomOrAgentEndsItsRunWithItsOwnText) {
 }
 
 TEST(Download, StopAbortsTheDownloadAndTheRunStillEnds) {
-  StationFolder station;
-  writeFirmware(station, 1024 * 1024);
-  station.writeSettings(downloadSettings(station));
-  station.startModules("1,2", "");
-
-  auto process = station.startRun({"--com", "1,2"});
-  const bool reached = process->readUntil(
-      [](const std::string& out) {
-        return out.find("[COM 1] image 0%") != std::string::npos &&
-               out.find("[COM 2] image 0%") != std::string::npos;
-      },
-      30s);
-  EXPECT_TRUE(reached) << process->output();
-  process->signal(SIGINT);
-  EXPECT_EQ(process->finish(30s), 1);
-  EXPECT_EQ(station.errors(), "");
-  ASSERT_EQ(station.stopModules(), 0);
-
-  const PrintedRun printed(process->output());
-  EXPECT_TRUE(printed.stray.empty()) << listed(printed.stray);
-  const TestLogContents log = readTestLog(station.path());
-  EXPECT_EQ(log.lineCount, 2u);
+  struct StopCase {
+    const char* name;
+    int speedIndex;
+    std::string phase;
+    std::chrono::milliseconds pause;  // Stop after every port has printed the phase's 0 %
+    std::vector<std::string> memo;
+  };
+  const std::vector<StopCase> cases{
+      // The station's writes wait for the line: Stop mostly comes in the middle of a block.
+      {"in the image, at 921600 baud", 1, "image", 0ms,
+       {kFailLine + kDownloadError, "     Flash Type:" + kFlash16}},
+      // Both blocks of the Download Agent (6 KiB, 3.2 s on the line) go into the terminal's
+      // buffer at once, about 20 ms after the 0 %: Stop comes while the station waits for their
+      // answers and most of their bytes still wait in that buffer.
+      {"in the Download Agent, at 19200 baud", 7, "download agent", 300ms,
+       {kFailLine + kDownloadError}},
+  };
   // ABORT: start byte, type 0x08, no payload, CRC-16.
   const std::string abortFrame("\xC3\x08\x00\x00\x3D\x65", 6);
-  for (int port = 1; port <= 2; ++port) {
-    SCOPED_TRACE("COM" + std::to_string(port));
-    const auto memo = memoOf(printed, port);
-    EXPECT_TRUE(memoMatches(withoutProgress(memo),
-                            joined({{"[Flash Download]", kFailLine + kDownloadError,
-                                     "     Flash Type:" + kFlash16},
-                                    finishLines()})));
-    EXPECT_TRUE(progressedTo(memo, "image {n}%"));
-    EXPECT_EQ(std::count(memo.begin(), memo.end(), "image 100%"), 0);
-    EXPECT_EQ(printed.summary.count(port) ? printed.summary.at(port) : "",
-              "summary: 1 run(s), 0 passed, 1 failed");
-    const auto lines = logOf(log, port);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(logLineMatches(lines[0], port, "29",
-                               {.verdict = "Fail(Download)", .flash = kDownloadError}));
-    // The module hears ABORT, then the run's handshake and end sentences at the NMEA speed.
-    const std::string sent = station.transcript(port);
-    EXPECT_TRUE(sent.ends_with(abortFrame + kHandshake + kEndSentences))
-        << "ends |" << sent.substr(sent.size() - std::min<std::size_t>(sent.size(), 120)) << "|";
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    StationFolder station;
+    writeFirmware(station, 1024 * 1024);
+    station.writeSettings(downloadSettings(station, c.speedIndex));
+    station.startModules("1,2", "");
+
+    auto process = station.startRun({"--com", "1,2"});
+    const bool reached = process->readUntil(
+        [&c](const std::string& out) {
+          return out.find("[COM 1] " + c.phase + " 0%") != std::string::npos &&
+                 out.find("[COM 2] " + c.phase + " 0%") != std::string::npos;
+        },
+        30s);
+    EXPECT_TRUE(reached) << process->output();
+    std::this_thread::sleep_for(c.pause);
+    process->signal(SIGINT);
+    EXPECT_EQ(process->finish(30s), 1);
+    EXPECT_EQ(station.errors(), "");
+    ASSERT_EQ(station.stopModules(), 0);
+
+    const PrintedRun printed(process->output());
+    EXPECT_TRUE(printed.stray.empty()) << listed(printed.stray);
+    const TestLogContents log = readTestLog(station.path());
+    EXPECT_EQ(log.lineCount, 2u);
+    for (int port = 1; port <= 2; ++port) {
+      SCOPED_TRACE("COM" + std::to_string(port));
+      const auto memo = memoOf(printed, port);
+      EXPECT_TRUE(memoMatches(withoutProgress(memo),
+                              joined({{"[Flash Download]"}, c.memo, finishLines()})));
+      EXPECT_TRUE(progressedTo(memo, c.phase + " {n}%"));
+      EXPECT_EQ(std::count(memo.begin(), memo.end(), c.phase + " 100%"), 0);
+      EXPECT_EQ(printed.summary.count(port) ? printed.summary.at(port) : "",
+                "summary: 1 run(s), 0 passed, 1 failed");
+      const auto lines = logOf(log, port);
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_TRUE(logLineMatches(lines[0], port, "29",
+                                 {.verdict = "Fail(Download)", .flash = kDownloadError}));
+      // The module hears ABORT, then the run's handshake and end sentences at the NMEA speed.
+      const std::string sent = station.transcript(port);
+      EXPECT_TRUE(sent.ends_with(abortFrame + kHandshake + kEndSentences))
+          << "ends |" << sent.substr(sent.size() - std::min<std::size_t>(sent.size(), 120))
+          << "|";
+    }
   }
 }
 
