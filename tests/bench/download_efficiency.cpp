@@ -14,6 +14,8 @@
 // the download, to the same end, and takes in those too. Each line's time is when this program
 // read it from quenby-run's stdout (which flushes every line). Every row shows the slowest port
 // of its run. Not a test: nothing is asserted.
+#include "tests/bench/bench_processes.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -34,6 +36,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace bench = quenby::bench;
+using bench::spawn;
+using bench::writeFile;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMaxPorts = 16;
@@ -103,64 +108,19 @@ Options parseOptions(int argc, char** argv) {
   return o;
 }
 
-void writeFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-pid_t spawn(const std::vector<std::string>& args, int stdoutFd) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (stdoutFd >= 0) ::dup2(stdoutFd, STDOUT_FILENO);
-    std::vector<std::string> copy = args;
-    std::vector<char*> argv;
-    for (auto& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
 int waitFor(pid_t pid) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class Simulator {
- public:
-  Simulator(const Options& o, const fs::path& folder, int ports) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) usage("no pipe");
-    pid_ = spawn({o.modsim.string(), "--ports-dir", (folder / "ports").string(), "--com",
-                  "1-" + std::to_string(ports)},
-                 out[1]);
-    ::close(out[1]);
-    std::string printed;
-    const auto deadline = Clock::now() + kReadyLimit;
-    while (printed.find('\n') == std::string::npos && Clock::now() < deadline) {
-      pollfd fd{out[0], POLLIN, 0};
-      if (::poll(&fd, 1, 100) <= 0) continue;
-      char buffer[64];
-      const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      printed.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);
-    if (printed != "ready\n") {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-      usage("quenby-modsim did not get ready");
-    }
-  }
-  ~Simulator() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
+// The simulated modules of one measurement.
+struct Simulator {
+  Simulator(const Options& o, const fs::path& folder, int ports)
+      : process({o.modsim.string(), "--ports-dir", (folder / "ports").string(), "--com",
+                 "1-" + std::to_string(ports)},
+                kReadyLimit) {}
+  bench::ReadySimulator process;
 };
 
 struct PortTimes {

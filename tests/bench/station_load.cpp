@@ -10,6 +10,8 @@
 // whole life of the process, start and stop included), the same as a share of one core, the
 // peak resident set (VmHWM), and the chart refreshes printed as a check that the stream was
 // parsed. Not a test: nothing is asserted.
+#include "tests/bench/bench_processes.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -31,6 +33,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace bench = quenby::bench;
+using bench::spawn;
+using bench::writeFile;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBaud = 115200;
@@ -92,28 +97,9 @@ Options parseOptions(int argc, char** argv) {
   return o;
 }
 
-void writeFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-pid_t spawn(const std::vector<std::string>& args, int stdoutFd) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (stdoutFd >= 0) ::dup2(stdoutFd, STDOUT_FILENO);
-    std::vector<std::string> copy = args;
-    std::vector<char*> argv;
-    for (auto& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
 }
 
 // The peak resident set of a live process, in KiB (0 when unknown).
@@ -136,40 +122,13 @@ struct Measurement {
   long logLines = 0;
 };
 
-class Simulator {
- public:
-  Simulator(const Options& o, const fs::path& folder) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) usage("no pipe");
-    pid_ = spawn({o.modsim.string(), "--ports-dir", (folder / "ports").string(), "--com",
-                  "1-" + std::to_string(kMaxPorts), "--scenario",
-                  (folder / "scenario.ini").string()},
-                 out[1]);
-    ::close(out[1]);
-    std::string printed;
-    const auto deadline = Clock::now() + kReadyLimit;
-    while (printed.find('\n') == std::string::npos && Clock::now() < deadline) {
-      pollfd fd{out[0], POLLIN, 0};
-      if (::poll(&fd, 1, 100) <= 0) continue;
-      char buffer[64];
-      const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      printed.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);
-    if (printed != "ready\n") {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-      usage("quenby-modsim did not get ready");
-    }
-  }
-  ~Simulator() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
+// The sixteen simulated modules of the whole benchmark.
+struct Simulator {
+  Simulator(const Options& o, const fs::path& folder)
+      : process({o.modsim.string(), "--ports-dir", (folder / "ports").string(), "--com",
+                 "1-" + std::to_string(kMaxPorts), "--scenario", (folder / "scenario.ini").string()},
+                kReadyLimit) {}
+  bench::ReadySimulator process;
 };
 
 Measurement measure(const Options& o, const fs::path& folder, int ports) {
