@@ -1,5 +1,5 @@
-// The station without windows: the settings, one worker per chosen port with a console view,
-// hand-offs served by the main thread, the one-second time-out counter, and Stop.
+// The station without windows: the run-control core driven from a console loop. One console view
+// per chosen port, hand-offs served by the main thread, the one-second time-out counter, Stop.
 #pragma once
 
 #include <atomic>
@@ -10,13 +10,8 @@
 #include <vector>
 
 #include "engine/download_library.h"
-#include "engine/flash_thread.h"
 #include "engine/queue_bridge.h"
-#include "engine/run_clock.h"
-#include "engine/station.h"
-#include "engine/test_log.h"
-#include "settings/run_state.h"
-#include "settings/test_settings.h"
+#include "engine/station_control.h"
 #include "tools/run/console_view.h"
 
 namespace quenby::run {
@@ -29,15 +24,14 @@ class HeadlessStation {
 
   // Loads a settings file as the station does at start (missing keys give defaults). Throws
   // SettingsError for a value that stops the load.
-  void loadSettings(const std::filesystem::path& file);
+  void loadSettings(const std::filesystem::path& file) { control_.loadSettings(file); }
 
-  // Before a Download: the Download Agent check, then the image check, as the station's
-  // Download command makes them. The operator's message for the first that fails
-  // ("DA Error!", "Image Error!"), or nullptr when both files are usable.
-  const char* downloadFilesProblem();
+  // Before a Download: "DA Error!" / "Image Error!" for the first file that fails its check, or
+  // nullptr when both are usable.
+  const char* downloadFilesProblem() { return control_.downloadFilesProblem(); }
 
-  TestSettings& settings() { return settings_; }
-  RunState& state() { return state_; }
+  TestSettings& settings() { return control_.settings(); }
+  RunState& state() { return control_.state(); }
 
   // Runs `rounds` rounds on every port at once (Download, or Test (Skip DL) with skipDownload).
   // `interrupted` acts as Stop. Returns true when every run passed.
@@ -47,22 +41,13 @@ class HeadlessStation {
  private:
   // Serves hand-offs and raises the time-out counter once a second, for at most `slice`.
   void serve(std::chrono::milliseconds slice);
-  bool allIdle() const;
-  void stopAll();
-  void closeAll();
 
-  std::filesystem::path folder_;
-  DownloadLibrary* library_;
   std::FILE* out_;
-  TestSettings settings_;
-  RunState state_;
-  TestLog log_;
-  Station station_;
+  // Declared before the control: workers use it until the control has waited for them.
   QueueBridge bridge_;
-  CounterClock clock_;
-  WorkerRegistry registry_;
+  StationControl control_;
   std::vector<std::unique_ptr<ConsoleView>> views_;
-  std::vector<TFlashThread*> workers_;
+  std::vector<std::unique_ptr<PortControl>> ports_;
   std::chrono::steady_clock::time_point nextTick_;
 };
 
