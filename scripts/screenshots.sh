@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# scripts/screenshots.sh DIR: pictures of the station for review, without hardware. Four simulated
+# modules, one passing round through Download, then DIR/station.png (main window and four port
+# windows) and DIR/about.png. Runs under a virtual display (xvfb-run).
+set -euo pipefail
+[ $# -eq 1 ] || { echo "usage: scripts/screenshots.sh DIR" >&2; exit 2; }
+out=$(realpath -m "$1")
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh >&2
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)" --target quenby-screenshots quenby-modsim quenby-demo-files >&2
+
+bin="$PWD/build/bin"
+. scripts/demo-env.sh
+write_demo_settings
+start_sim
+trap stop_sim EXIT
+
+mkdir -p "$out"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$bin/quenby-screenshots" "$out"
+echo "Pictures in $out" >&2

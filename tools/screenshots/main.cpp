@@ -1,0 +1,84 @@
+// quenby-screenshots DIR: the station as an operator sees it, captured into PNG files for review.
+// Runs the real windows in the program's folder (its Torvane.ini and ports/, e.g. the simulated
+// modules of scripts/screenshots.sh): Connect, Download, waits for the round to end on every
+// port, then writes DIR/station.png and DIR/about.png.
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QDir>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPixmap>
+#include <QProgressBar>
+#include <cstdio>
+
+#include "brom/brom_library.h"
+#include "engine/program_folder.h"
+#include "ui/about_form.h"
+#include "ui/application.h"
+#include "ui/child_form.h"
+#include "ui/main_form.h"
+#include "ui/message_box.h"
+
+namespace {
+
+bool waitFor(const std::function<bool()>& done, int seconds) {
+  QDeadlineTimer deadline(seconds * 1000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return true;
+}
+
+bool save(QWidget& w, const QString& file) {
+  if (w.grab().save(file)) return true;
+  std::fprintf(stderr, "quenby-screenshots: cannot write %s\n", qPrintable(file));
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quenby::ui::QuenbyApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: quenby-screenshots DIR\n");
+    return 2;
+  }
+  const QString dir = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(dir);
+  quenby::ui::setMessageSink([](const QString& text) {
+    std::fprintf(stderr, "message: %s\n", qPrintable(text));
+  });
+
+  quenby::brom::BromLibrary library(quenby::defaultPortsFolder());
+  quenby::ui::TMainForm form(quenby::programFolder(), &library);
+  quenby::ui::TAboutForm about(&form);
+  QDialog basicTest(&form);
+  QDialog extraTest(&form);
+  form.setSecondaryWindows(&about, &basicTest, &extraTest, [] { return true; });
+  form.resize(1240, 980);
+  form.show();
+
+  form.MenuStartClick();
+  form.MenuDLClick();
+  auto windows = form.portWindows();
+  const bool ended = waitFor(
+      [&] {
+        form.TimerDLTimer();
+        for (auto* w : windows)
+          if (w->hasWorker() && !w->idle()) return false;
+        return !windows.empty();
+      },
+      180);
+  if (!ended) std::fprintf(stderr, "quenby-screenshots: the round did not end in time\n");
+  // Let the last hand-offs and repaints land.
+  waitFor([] { return false; }, 1);
+
+  bool ok = save(form, dir + "/station.png");
+  form.MenuAboutClick();
+  waitFor([] { return false; }, 1);
+  ok = save(about, dir + "/about.png") && ok;
+  about.hide();
+  form.close();
+  return ok && ended ? 0 : 1;
+}

@@ -1,0 +1,35 @@
+#include "ui/application.h"
+
+#include "ui/message_box.h"
+
+namespace quenby::ui {
+
+QuenbyApplication::QuenbyApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName("Quenby");
+}
+
+bool QuenbyApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    showException(std::current_exception());
+    return true;
+  }
+}
+
+void showException(const std::exception& error) {
+  showMessage(QApplication::activeWindow(), QString::fromLocal8Bit(error.what()),
+              QApplication::applicationName());
+}
+
+void showException(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    showException(e);
+  } catch (...) {
+    showException(std::runtime_error("Unexpected error"));
+  }
+}
+
+}  // namespace quenby::ui

@@ -1,0 +1,32 @@
+// quenby: the station. Takes no arguments; its settings, ports, logs and layout file live in the
+// program's folder.
+#include <QDialog>
+#include <csignal>
+
+#include "brom/brom_library.h"
+#include "engine/program_folder.h"
+#include "ui/about_form.h"
+#include "ui/application.h"
+#include "ui/main_form.h"
+#include "ui/signal_close.h"
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  quenby::ui::QuenbyApplication app(argc, argv);
+
+  // The library outlives the windows, which release its handles at close.
+  quenby::brom::BromLibrary library(quenby::defaultPortsFolder());
+
+  // Start order: main window, About box, Basic Test dialog, Extra Test dialog.
+  quenby::ui::TMainForm mainForm(quenby::programFolder(), &library);
+  quenby::ui::TAboutForm about(&mainForm);
+  QDialog basicTest(&mainForm);
+  basicTest.setWindowTitle("GPS Basic Test");
+  QDialog extraTest(&mainForm);
+  extraTest.setWindowTitle("GPS Extra Test");
+  mainForm.setSecondaryWindows(&about, &basicTest, &extraTest, [] { return false; });
+
+  quenby::ui::closeOnTerminationSignals(mainForm);
+  mainForm.show();
+  return app.exec();
+}

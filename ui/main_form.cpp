@@ -1,0 +1,472 @@
+#include "ui/main_form.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <cstdio>
+#include <unistd.h>
+
+#include "settings/ini_file.h"
+#include "ui/application.h"
+#include "ui/child_form.h"
+#include "ui/main_form_load_effects.h"
+#include "ui/mdi_tiling.h"
+#include "ui/message_box.h"
+#include "ui/resources.h"
+
+namespace quenby::ui {
+namespace {
+
+constexpr int StatusFixedWidths = 80;
+constexpr int EnumerationBufferPorts = 255;
+// A port number's caption in the COM menu and on its window.
+QString portCaption(std::uint16_t port) { return QString("COM %1").arg(port); }
+
+QString defaultChooser(QWidget* parent, const TMainForm::FileChoice& choice) {
+  return choice.save ? QFileDialog::getSaveFileName(parent, choice.title, {}, choice.filter)
+                     : QFileDialog::getOpenFileName(parent, choice.title, {}, choice.filter);
+}
+
+}  // namespace
+
+TMainForm::TMainForm(std::filesystem::path folder, DownloadLibrary* library, QWidget* parent)
+    : QMainWindow(parent), control_(std::move(folder), library, bridge_) {
+  registerResources();
+  setWindowIcon(QIcon(":/images/logo.png"));
+  setObjectName("MainForm");
+  setWindowTitle("Quenby v1.0.0");
+  move(317, 120);
+  resize(641, 648);
+
+  mdi_ = new QMdiArea(this);
+  mdi_->setObjectName("MDIArea");
+  mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setCentralWidget(mdi_);
+
+  createActions();
+  createMenus();
+  createToolBar();
+  createStatusBar();
+  chooseFile_ = [this](const FileChoice& choice) { return defaultChooser(this, choice); };
+  control_.setLockControls([this] { lockControls(); });
+
+  // The build's suffix on the caption, appended at construction.
+  setWindowTitle(windowTitle() + " [for Customer]");
+
+  // FormCreate: the library handles exist (the control made them); the settings file is read.
+  try {
+    loadSettingsFile(control_.settingsFile());
+  } catch (const std::exception& e) {
+    showException(e);
+  }
+  createTimers();
+}
+
+TMainForm::~TMainForm() {
+  // Windows closed with the frame (no close event): their workers are told to end; the control
+  // waits for them when it is destroyed.
+  closePortWindows();
+}
+
+void TMainForm::setSecondaryWindows(QWidget* about, QWidget* basicTest, QWidget* extraTest,
+                                    std::function<bool()> downloadEnabled) {
+  about_ = about;
+  basicTest_ = basicTest;
+  extraTest_ = extraTest;
+  downloadEnabled_ = std::move(downloadEnabled);
+}
+
+QList<TChildForm*> TMainForm::portWindows() const {
+  QList<TChildForm*> windows;
+  for (auto* w : windowsTopFirst(*mdi_))
+    if (auto* form = qobject_cast<TChildForm*>(w); form && !form->isClosing()) windows.append(form);
+  return windows;
+}
+
+void TMainForm::loadSettingsFile(const std::filesystem::path& file) {
+  MainFormLoadEffects effects(*this);
+  control_.loadSettings(file, effects);
+}
+
+// ---- Layout -----------------------------------------------------------------------------------
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FormResize();
+}
+
+void TMainForm::FormResize() {
+  if (!StatusPanels[1]) return;
+  const int pathWidth = std::max(0, (width() - StatusFixedWidths) / 2);
+  // The path panels take up to their share; they never hold the window wider than it is.
+  StatusPanels[1]->setMaximumWidth(pathWidth);
+  StatusPanels[3]->setMaximumWidth(pathWidth);
+  arrange();
+}
+
+void TMainForm::arrange() {
+  switch (control_.state().arrangement) {
+    case WindowArrangement::Cascade:
+      mdi_->cascadeSubWindows();
+      break;
+    case WindowArrangement::TileVertical:
+      tileVertically(*mdi_);
+      break;
+    case WindowArrangement::TileHorizontal:
+      tileHorizontally(*mdi_);
+      break;
+  }
+}
+
+void TMainForm::MenuVerticalClick() {
+  control_.state().arrangement = WindowArrangement::TileVertical;
+  arrange();
+}
+
+void TMainForm::MenuHorizontalClick() {
+  control_.state().arrangement = WindowArrangement::TileHorizontal;
+  arrange();
+}
+
+void TMainForm::MenuCascadeClick() {
+  control_.state().arrangement = WindowArrangement::Cascade;
+  arrange();
+}
+
+void TMainForm::MenuWndClick() {
+  const bool any = !portWindows().empty();
+  for (QAction* a : {MenuVertical, MenuHorizontal, MenuCascade}) a->setEnabled(any);
+}
+
+// ---- Ports ------------------------------------------------------------------------------------
+
+void TMainForm::MenuComportClick() {
+  DownloadLibrary* library = control_.library();
+  std::uint16_t found[EnumerationBufferPorts] = {};
+  std::uint16_t count = EnumerationBufferPorts;
+  const int result = library ? library->enumeratePorts(found, count) : -1;
+  if (result == EnumerateNone) {
+    showMessage(this, "No COM port detected!!");
+    return;
+  }
+  if (result != EnumerateFound) {
+    showMessage(this, "Enumerate COM port fail");
+    return;
+  }
+  RunState& state = control_.state();
+  state.ports.clear();
+  for (std::uint16_t i = 0; i < count && i < EnumerationBufferPorts; ++i) state.ports.push(found[i]);
+
+  // The entry that was clicked may be the one being replaced: it goes once its click is done.
+  for (QAction* old : MenuCOM->actions()) {
+    MenuCOM->removeAction(old);
+    old->deleteLater();
+  }
+  for (std::uint16_t port : state.ports) {
+    auto* entry = new QAction(portCaption(port), MenuCOM);
+    entry->setCheckable(true);
+    entry->setChecked(state.chosenPorts.contains(port));
+    entry->setData(port);
+    connect(entry, &QAction::triggered, this, guarded([this, entry](bool) { ComEntryToggle(entry); }));
+    MenuCOM->addAction(entry);
+  }
+  auto* separator = new QAction(MenuCOM);
+  separator->setSeparator(true);
+  MenuCOM->addAction(separator);
+  auto* selectAll = new QAction("Select All", MenuCOM);
+  selectAll->setObjectName("SelectAll");
+  connect(selectAll, &QAction::triggered, this, guarded([this](bool) { SelectAllClick(); }));
+  MenuCOM->addAction(selectAll);
+  auto* cancelAll = new QAction("Cancel All", MenuCOM);
+  cancelAll->setObjectName("CancelAll");
+  connect(cancelAll, &QAction::triggered, this, guarded([this](bool) { CancelAllClick(); }));
+  MenuCOM->addAction(cancelAll);
+}
+
+namespace {
+
+QList<QAction*> portEntries(QMenu* menu) {
+  QList<QAction*> entries;
+  for (QAction* a : menu->actions())
+    if (a->isCheckable()) entries.append(a);
+  return entries;
+}
+
+}  // namespace
+
+void TMainForm::rebuildChosenPorts() {
+  auto& chosen = control_.state().chosenPorts;
+  chosen.clear();
+  for (QAction* entry : portEntries(MenuCOM)) {
+    if (chosen.full()) break;
+    if (entry->isChecked()) chosen.push(static_cast<std::uint16_t>(entry->data().toUInt()));
+  }
+}
+
+void TMainForm::ComEntryToggle(QAction* entry) {
+  // A click has already flipped a checkable entry; a call from elsewhere flips it here.
+  if (sender() != entry) entry->setChecked(!entry->isChecked());
+  rebuildChosenPorts();
+  BtnConnect->setEnabled(!control_.state().chosenPorts.empty());
+  MenuComportClick();
+}
+
+void TMainForm::SelectAllClick() {
+  int checked = 0;
+  for (QAction* entry : portEntries(MenuCOM)) {
+    if (checked == static_cast<int>(MaxChosenPorts)) break;
+    entry->setChecked(true);
+    ++checked;
+  }
+  rebuildChosenPorts();
+  BtnConnect->setEnabled(true);
+}
+
+void TMainForm::CancelAllClick() {
+  control_.state().chosenPorts.clear();
+  for (QAction* entry : portEntries(MenuCOM)) entry->setChecked(false);
+  BtnConnect->setEnabled(false);
+}
+
+// ---- Connect, Download, Stop ------------------------------------------------------------------
+
+void TMainForm::closePortWindows() {
+  for (TChildForm* w : portWindows()) w->close();
+}
+
+void TMainForm::MenuStartClick() {
+  const auto& chosen = control_.state().chosenPorts;
+  if (chosen.empty()) {
+    showMessage(this, "Please select COM port first");
+    return;
+  }
+  closePortWindows();
+  for (int i = chosen.size() - 1; i >= 0; --i) {
+    const std::uint16_t port = chosen[static_cast<std::size_t>(i)];
+    auto* w = new TChildForm(control_);
+    w->setWindowTitle(portCaption(port));
+    w->setPortNumber(port);
+    w->seedChart();
+    mdi_->addSubWindow(w);
+    connect(w, &TChildForm::serialNumberConfirmed, this, [this] { onSerialNumberConfirmed(); });
+    // FormDestroy: the rest re-arranged once the window is gone.
+    connect(w, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, [this] { FormResize(); }); });
+    w->show();
+  }
+  FormResize();
+}
+
+void TMainForm::startRuns(bool skipDownload) {
+  const QList<TChildForm*> windows = portWindows();
+  if (windows.empty()) {
+    showMessage(this, "Please press \"Connect\" first");
+    return;
+  }
+  control_.setSkipDownload(skipDownload);
+  if (!skipDownload && downloadEnabled_ && downloadEnabled_()) {
+    if (const char* problem = control_.downloadFilesProblem()) {
+      showMessage(this, problem);
+      return;
+    }
+  }
+  for (TChildForm* w : windows) w->WorkerStart();
+  for (TChildForm* w : windows) w->resetForRun();
+}
+
+void TMainForm::MenuDLClick() { startRuns(false); }
+
+void TMainForm::TestSkipDL1Click() { startRuns(true); }
+
+void TMainForm::MenuStopClick() {
+  control_.stopAll();
+  unlockControls();
+}
+
+void TMainForm::TimerTimeOutTimer() { control_.tick(); }
+
+void TMainForm::TimerDLTimer() {
+  const QList<TChildForm*> windows = portWindows();
+  if (windows.empty()) return;
+  const bool allIdle =
+      std::all_of(windows.begin(), windows.end(), [](TChildForm* w) { return w->idle(); });
+  if (allIdle && !focusGiven_) {
+    QLineEdit* entry = windows.front()->serialEntry();
+    if (entry->isVisible()) {
+      entry->setEnabled(true);
+      entry->setFocus();
+    }
+    focusGiven_ = true;
+  } else if (!allIdle) {
+    focusGiven_ = false;
+  }
+  if (allIdle) unlockControls();
+}
+
+namespace {
+
+void setControlsEnabled(TMainForm& f, bool enabled) {
+  for (QAction* a : {f.MenuDA, f.MenuROM, f.MenuStart, f.MenuCOM->menuAction(),
+                     f.MenuNMEABaud->menuAction(), f.MenuUpdateBaud->menuAction(),
+                     f.MenuTest->menuAction()})
+    a->setEnabled(enabled);
+  for (QToolButton* b : {f.BtnDA, f.BtnROM, f.BtnConnect}) b->setEnabled(enabled);
+}
+
+}  // namespace
+
+void TMainForm::lockControls() { setControlsEnabled(*this, false); }
+
+void TMainForm::unlockControls() { setControlsEnabled(*this, true); }
+
+void TMainForm::onSerialNumberConfirmed() {
+  if (portWindows().empty()) return;
+  activateNext(*mdi_);
+  if (auto* active = qobject_cast<TChildForm*>(mdi_->activeSubWindow()))
+    active->serialEntry()->clear();
+}
+
+void TMainForm::BtnCleanClick() {
+  for (TChildForm* w : portWindows()) w->clearMemo();
+}
+
+// ---- Files, settings, options -----------------------------------------------------------------
+
+void TMainForm::MenuDAClick() {
+  const QString path = chooseFile_({"Download Agent", "DA File (*.*)", false});
+  if (path.isEmpty()) return;
+  const std::uint32_t chip = MT3329->isChecked() ? DaChipValueMt3329 : DaChipValueMt3318;
+  control_.chooseDownloadAgent(path.toStdString(), chip);
+  showDownloadAgentPath(path);
+}
+
+void TMainForm::MenuROMClick() {
+  const QString path = chooseFile_({"ROM", "ROM File (*.bin)", false});
+  if (path.isEmpty()) return;
+  control_.chooseRom(path.toStdString());
+  showRomPath(path);
+}
+
+void TMainForm::showDownloadAgentPath(const QString& path) { StatusPanels[1]->setText(path); }
+
+void TMainForm::showRomPath(const QString& path) { StatusPanels[3]->setText(path); }
+
+namespace {
+
+void checkByTag(QMenu* menu, std::int32_t value) {
+  for (QAction* a : menu->actions()) a->setChecked(a->data().toInt() == value);
+}
+
+}  // namespace
+
+void TMainForm::showNmeaBaudrate(std::int32_t baud) { checkByTag(MenuNMEABaud, baud); }
+
+void TMainForm::showUpdateBaudrate(std::int32_t index) { checkByTag(MenuUpdateBaud, index); }
+
+void TMainForm::showSeries(std::int32_t series) { checkByTag(MenuSeries, series); }
+
+void TMainForm::ChangeUpdateBaudrate(QAction* entry) {
+  for (QAction* a : MenuUpdateBaud->actions()) a->setChecked(false);
+  const int tag = entry->data().toInt();
+  if (tag >= 1 && tag <= 10) control_.settings().baudrateUpdate = tag;
+  entry->setChecked(true);
+}
+
+void TMainForm::ChangeNMEABaudrate(QAction* entry) {
+  for (QAction* a : MenuNMEABaud->actions()) a->setChecked(false);
+  const int tag = entry->data().toInt();
+  for (int baud : {4800, 9600, 14400, 19200, 38400, 57600, 115200})
+    if (tag == baud) control_.settings().baudrateNmea = tag;
+  entry->setChecked(true);
+}
+
+void TMainForm::ChangeSeries(QAction* entry) {
+  MT3329->setChecked(false);
+  MT3318->setChecked(false);
+  const int tag = entry->data().toInt();
+  if (tag == 3318) {
+    control_.settings().versionSeries = 3318;
+    MT3318->setChecked(true);
+  } else if (tag == 3329) {
+    control_.settings().versionSeries = 3329;
+    MT3329->setChecked(true);
+  }
+}
+
+void TMainForm::MenuVisibleTestClick() {
+  MenuTest->menuAction()->setVisible(!MenuTest->menuAction()->isVisible());
+}
+
+namespace {
+
+void showWindow(QWidget* w) {
+  if (!w) return;
+  w->show();
+  w->raise();
+  w->activateWindow();
+}
+
+}  // namespace
+
+void TMainForm::MenuAboutClick() { showWindow(about_); }
+
+void TMainForm::MenuTestSuggestClick() { showWindow(basicTest_); }
+
+void TMainForm::MenuTestExtraClick() { showWindow(extraTest_); }
+
+void TMainForm::MenuLoadProfileClick() {
+  const QString path =
+      chooseFile_({"Load Profile", "ini Files (*.ini);;All Files (*)", false});
+  if (path.isEmpty()) return;
+  loadSettingsFile(path.toStdString());
+  showMessage(this, QFileInfo(path).absoluteFilePath() + " Load!!");
+}
+
+void TMainForm::MenuSaveProfileClick() {
+  const QString path = chooseFile_({"Save Profile", "ini Files (*.ini);;All Files (*)", true});
+  if (path.isEmpty()) return;
+  control_.saveSettings(path.toStdString());
+  showMessage(this, QFileInfo(path).absoluteFilePath() + " Save!!");
+}
+
+// ---- Close ------------------------------------------------------------------------------------
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+void TMainForm::FormClose() {
+  if (closed_) return;
+  closed_ = true;
+  // Every run ends (and still reaches the log); the workers' hand-offs are served while the
+  // window waits for them, so none can hold the close up beyond the wait.
+  closePortWindows();
+  const bool allEnded = control_.shutdown(
+      [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); }, exitWait_);
+  // The settings are saved last; the program exits even when the save fails.
+  try {
+    control_.saveSettings(control_.settingsFile());
+  } catch (const std::exception& e) {
+    showMessage(this, QString::fromLocal8Bit(e.what()));
+  }
+  if (!allEnded) {
+    // A worker that did not end still uses the station's objects: leave at once rather than
+    // tear them down under it.
+    std::fprintf(stderr, "quenby: %d port worker(s) did not end; exiting\n",
+                 control_.liveWorkers());
+    std::fflush(nullptr);
+    _exit(EXIT_FAILURE);
+  }
+  QCoreApplication::quit();
+}
+
+}  // namespace quenby::ui
