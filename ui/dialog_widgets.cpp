@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 namespace quenby {
 
@@ -18,6 +19,13 @@ constexpr int FormSpacing = 3;
 QLineEdit* namedEdit(const char* name, const QString& text) {
   auto* edit = new QLineEdit(text);
   edit->setObjectName(QString::fromLatin1(name));
+  // A one-line field keeps only the first line of pasted text: a line break in a setting would
+  // split its line in the settings file and the run's line in the test log.
+  QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString& now) {
+    static const QRegularExpression lineBreak(QStringLiteral("[\r\n]"));
+    const qsizetype cut = now.indexOf(lineBreak);
+    if (cut >= 0) edit->setText(now.left(cut));
+  });
   return edit;
 }
 

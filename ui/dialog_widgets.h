@@ -15,6 +15,7 @@ class QWidget;
 
 namespace quenby {
 
+// A one-line text field; a pasted line break and what follows it are dropped.
 QLineEdit* namedEdit(const char* name, const QString& text);
 QCheckBox* namedCheck(const char* name, const QString& caption);
 // An editable drop-down: the items are suggestions, the operator may type any text.

@@ -74,7 +74,7 @@ const std::vector<OkStep>& okSteps() {
       {"EditVersion_FailCode", "V1", 't', STORED(versionFailCode, "V1")},
       {"CmbSV", "7", 'i', STORED(svId, 7)},
       {"EditAcqTime", "12", 'i', STORED(acqTimeTimeout, 12)},
-      {"EditFailCode_Acq", "A1", 't', STORED(acqTimeFailCode, "A1")},
+      {"EditFailCode_Acq", "A1\r\nB", 't', STORED(acqTimeFailCode, "A1")},  // pasted lines
       {"EditBitSync", "13", 'i', STORED(bitSyncTimeout, 13)},
       {"EditFailCode_BitSync", "B1", 't', STORED(bitSyncFailCode, "B1")},
       {"EditTimeout_Signal", "14", 'i', STORED(signalTimeout, 14)},
