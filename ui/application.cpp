@@ -18,8 +18,9 @@ bool QuenbyApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void showException(const std::exception& error) {
+  const bool untitled = dynamic_cast<const UntitledMessage*>(&error) != nullptr;
   showMessage(QApplication::activeWindow(), QString::fromLocal8Bit(error.what()),
-              QApplication::applicationName());
+              untitled ? QString() : QApplication::applicationName());
 }
 
 void showException(std::exception_ptr error) {

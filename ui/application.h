@@ -9,7 +9,16 @@
 #include <type_traits>
 #include <utility>
 
+#include "settings/ini_file.h"
+
 namespace quenby::ui {
+
+// An operator's mistake reported by a plain, untitled message box (the Extra Test dialog's MAC
+// range), rather than as the application's error.
+class UntitledMessage : public SettingsError {
+ public:
+  using SettingsError::SettingsError;
+};
 
 class QuenbyApplication final : public QApplication {
  public:

@@ -1,12 +1,13 @@
 // quenby: the station. Takes no arguments; its settings, ports, logs and layout file live in the
 // program's folder.
-#include <QDialog>
 #include <csignal>
 
 #include "brom/brom_library.h"
 #include "engine/program_folder.h"
 #include "ui/about_form.h"
 #include "ui/application.h"
+#include "ui/basic_test_dialog.h"
+#include "ui/extra_test_dialog.h"
 #include "ui/main_form.h"
 #include "ui/signal_close.h"
 
@@ -20,11 +21,9 @@ int main(int argc, char** argv) {
   // Start order: main window, About box, Basic Test dialog, Extra Test dialog.
   quenby::ui::TMainForm mainForm(quenby::programFolder(), &library);
   quenby::ui::TAboutForm about(&mainForm);
-  QDialog basicTest(&mainForm);
-  basicTest.setWindowTitle("GPS Basic Test");
-  QDialog extraTest(&mainForm);
-  extraTest.setWindowTitle("GPS Extra Test");
-  mainForm.setSecondaryWindows(&about, &basicTest, &extraTest, [] { return false; });
+  TFormSuggest basicTest(mainForm.control().settings(), mainForm.control().state(), &mainForm);
+  TFormExtra extraTest(mainForm.control().settings(), mainForm.control().state(), &mainForm);
+  mainForm.setSecondaryWindows(&about, &basicTest, &extraTest);
 
   quenby::ui::closeOnTerminationSignals(mainForm);
   mainForm.show();

@@ -15,6 +15,9 @@
 #include <unistd.h>
 
 #include "settings/ini_file.h"
+#include "ui/about_form.h"
+#include "ui/basic_test_dialog.h"
+#include "ui/extra_test_dialog.h"
 #include "ui/application.h"
 #include "ui/child_form.h"
 #include "ui/main_form_load_effects.h"
@@ -77,12 +80,11 @@ TMainForm::~TMainForm() {
   closePortWindows();
 }
 
-void TMainForm::setSecondaryWindows(QWidget* about, QWidget* basicTest, QWidget* extraTest,
-                                    std::function<bool()> downloadEnabled) {
+void TMainForm::setSecondaryWindows(TAboutForm* about, TFormSuggest* basicTest,
+                                    TFormExtra* extraTest) {
   about_ = about;
   basicTest_ = basicTest;
   extraTest_ = extraTest;
-  downloadEnabled_ = std::move(downloadEnabled);
 }
 
 QList<TChildForm*> TMainForm::portWindows() const {
@@ -272,7 +274,8 @@ void TMainForm::startRuns(bool skipDownload) {
     return;
   }
   control_.setSkipDownload(skipDownload);
-  if (!skipDownload && downloadEnabled_ && downloadEnabled_()) {
+  // Download checks the files only when the Basic Test dialog's "Download Enable" is ticked.
+  if (!skipDownload && basicTest_ && basicTest_->downloadEnabled()) {
     if (const char* problem = control_.downloadFilesProblem()) {
       showMessage(this, problem);
       return;
@@ -418,9 +421,13 @@ void showWindow(QWidget* w) {
 
 void TMainForm::MenuAboutClick() { showWindow(about_); }
 
-void TMainForm::MenuTestSuggestClick() { showWindow(basicTest_); }
+void TMainForm::MenuTestSuggestClick() {
+  if (basicTest_) basicTest_->present();
+}
 
-void TMainForm::MenuTestExtraClick() { showWindow(extraTest_); }
+void TMainForm::MenuTestExtraClick() {
+  if (extraTest_) extraTest_->present();
+}
 
 void TMainForm::MenuLoadProfileClick() {
   const QString path =

@@ -20,10 +20,13 @@ class QMdiArea;
 class QMenu;
 class QTimer;
 class QToolButton;
+class TFormSuggest;
+class TFormExtra;
 
 namespace quenby::ui {
 
 class TChildForm;
+class TAboutForm;
 
 class TMainForm final : public QMainWindow {
   Q_OBJECT
@@ -34,9 +37,7 @@ class TMainForm final : public QMainWindow {
   ~TMainForm() override;
 
   // The windows created after the main window: the About box and the two settings dialogs.
-  // downloadEnabled reads the Basic Test dialog's "Download Enable" box.
-  void setSecondaryWindows(QWidget* about, QWidget* basicTest, QWidget* extraTest,
-                           std::function<bool()> downloadEnabled);
+  void setSecondaryWindows(TAboutForm* about, TFormSuggest* basicTest, TFormExtra* extraTest);
 
   // The file dialogs' seam: returns the chosen path, or an empty text when cancelled.
   struct FileChoice {
@@ -121,15 +122,14 @@ class TMainForm final : public QMainWindow {
   QtUiBridge bridge_;
   StationControl control_;
   std::function<QString(const FileChoice&)> chooseFile_;
-  std::function<bool()> downloadEnabled_;
   std::chrono::milliseconds exitWait_{10000};
   bool focusGiven_ = false;
   bool closed_ = false;
 
   QMdiArea* mdi_ = nullptr;
-  QPointer<QWidget> about_;
-  QPointer<QWidget> basicTest_;
-  QPointer<QWidget> extraTest_;
+  QPointer<TAboutForm> about_;
+  QPointer<TFormSuggest> basicTest_;
+  QPointer<TFormExtra> extraTest_;
 
  public:
   // Controls under the window design's names (tests and the load effects reach them).

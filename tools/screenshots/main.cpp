@@ -1,9 +1,8 @@
 // quenby-screenshots DIR: the station as an operator sees it, captured into PNG files for review.
 // Runs the real windows in the program's folder (its Torvane.ini and ports/, e.g. the simulated
 // modules of scripts/screenshots.sh): Connect, Download, waits for the round to end on every
-// port, then writes DIR/station.png and DIR/about.png.
+// port, then writes DIR/station.png, DIR/about.png and the settings dialogs' pictures.
 #include <QDeadlineTimer>
-#include <QDialog>
 #include <QDir>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -13,7 +12,10 @@
 
 #include "brom/brom_library.h"
 #include "engine/program_folder.h"
+#include "tools/screenshots/dialog_shots.h"
 #include "ui/about_form.h"
+#include "ui/basic_test_dialog.h"
+#include "ui/extra_test_dialog.h"
 #include "ui/application.h"
 #include "ui/child_form.h"
 #include "ui/main_form.h"
@@ -53,9 +55,9 @@ int main(int argc, char** argv) {
   quenby::brom::BromLibrary library(quenby::defaultPortsFolder());
   quenby::ui::TMainForm form(quenby::programFolder(), &library);
   quenby::ui::TAboutForm about(&form);
-  QDialog basicTest(&form);
-  QDialog extraTest(&form);
-  form.setSecondaryWindows(&about, &basicTest, &extraTest, [] { return true; });
+  TFormSuggest basicTest(form.control().settings(), form.control().state(), &form);
+  TFormExtra extraTest(form.control().settings(), form.control().state(), &form);
+  form.setSecondaryWindows(&about, &basicTest, &extraTest);
   form.resize(1240, 980);
   form.show();
 
@@ -79,6 +81,12 @@ int main(int argc, char** argv) {
   waitFor([] { return false; }, 1);
   ok = save(about, dir + "/about.png") && ok;
   about.hide();
+  try {
+    saveDialogShots(basicTest, extraTest, dir);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quenby-screenshots: %s\n", e.what());
+    ok = false;
+  }
   form.close();
   return ok && ended ? 0 : 1;
 }
