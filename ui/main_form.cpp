@@ -106,9 +106,14 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
   FormResize();
 }
 
+int TMainForm::pathPanelWidth(int windowWidth) {
+  // Rounded toward zero, as the division does; never below nothing.
+  return std::max(0, (windowWidth - StatusFixedWidths) / 2);
+}
+
 void TMainForm::FormResize() {
   if (!StatusPanels[1]) return;
-  const int pathWidth = std::max(0, (width() - StatusFixedWidths) / 2);
+  const int pathWidth = pathPanelWidth(width());
   // The path panels take up to their share; they never hold the window wider than it is.
   StatusPanels[1]->setMaximumWidth(pathWidth);
   StatusPanels[3]->setMaximumWidth(pathWidth);
@@ -215,8 +220,8 @@ void TMainForm::rebuildChosenPorts() {
 }
 
 void TMainForm::ComEntryToggle(QAction* entry) {
-  // A click has already flipped a checkable entry; a call from elsewhere flips it here.
-  if (sender() != entry) entry->setChecked(!entry->isChecked());
+  // The click has flipped the entry's check mark already (a checkable entry).
+  (void)entry;
   rebuildChosenPorts();
   BtnConnect->setEnabled(!control_.state().chosenPorts.empty());
   MenuComportClick();

@@ -57,6 +57,8 @@ class TMainForm final : public QMainWindow {
   QList<TChildForm*> portWindows() const;
 
   // ---- Handlers (menus, toolbar, timers) --------------------------------------------------
+  // Status panels 1 and 3 (the file paths) share what the two caption panels leave.
+  static int pathPanelWidth(int windowWidth);
   void FormResize();
   void MenuComportClick();
   void MenuStartClick();
