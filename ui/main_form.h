@@ -52,6 +52,8 @@ class TMainForm final : public QMainWindow {
   std::filesystem::path settingsFile() const { return control_.settingsFile(); }
 
   StationControl& control() { return control_; }
+  // The workers' hand-off to this window's thread.
+  UiBridge& bridge() { return bridge_; }
   QMdiArea* mdiArea() const { return mdi_; }
   // The port windows, topmost (active) first: the frame's child order.
   QList<TChildForm*> portWindows() const;
