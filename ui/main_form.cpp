@@ -75,9 +75,13 @@ TMainForm::TMainForm(std::filesystem::path folder, DownloadLibrary* library, QWi
 }
 
 TMainForm::~TMainForm() {
-  // Windows closed with the frame (no close event): their workers are told to end; the control
-  // waits for them when it is destroyed.
-  closePortWindows();
+  // A window destroyed without its close (no settings save): the runs still end and are logged,
+  // with the workers' hand-offs served until they have.
+  if (!closed_) {
+    closePortWindows();
+    control_.shutdown([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); },
+                      exitWait_);
+  }
 }
 
 void TMainForm::setSecondaryWindows(TAboutForm* about, TFormSuggest* basicTest,
