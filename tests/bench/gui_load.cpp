@@ -10,6 +10,8 @@
 // over the measured time, peak resident set (VmHWM), and the round trip of probe hand-offs made
 // every 20 ms from a thread of their own (median, 99th percentile, maximum). Not a test.
 #include <QApplication>
+#include <QPlainTextEdit>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -24,6 +26,8 @@
 #include "brom/brom_library.h"
 #include "tests/bench/bench_processes.h"
 #include "tests/fakes/temp_folder.h"
+#include "ui/child_form.h"
+#include "ui/cnr_chart.h"
 #include "ui/main_form.h"
 #include "ui/message_box.h"
 
@@ -114,9 +118,14 @@ int main(int argc, char** argv) {
   form->MenuStartClick();
   form->TestSkipDL1Click();
 
+  // Serves the event loop for a while. (The application's quit would close the windows.)
+  auto serve = [](int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+  };
   // Warm-up: ports opened, first GSV cycles shown.
-  QTimer::singleShot(3000, &app, &QCoreApplication::quit);
-  app.exec();
+  serve(3000);
 
   std::atomic<bool> probing{true};
   std::vector<double> roundTripsMs;
@@ -131,20 +140,24 @@ int main(int argc, char** argv) {
 
   const double cpu0 = cpuSeconds();
   const auto wall0 = Clock::now();
-  QTimer::singleShot(options.seconds * 1000, &app, &QCoreApplication::quit);
-  app.exec();
+  serve(options.seconds * 1000);
   const double cpu = cpuSeconds() - cpu0;
   const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
   probing.store(false);
   // The probe's last hand-off needs the event loop once more.
-  QTimer::singleShot(200, &app, &QCoreApplication::quit);
-  app.exec();
+  serve(200);
   probe.join();
 
-  std::printf("| %d | %d | %.1f s | %.2f %% | %.1f MiB | %zu | %.2f ms | %.2f ms | %.2f ms |\n",
+  // As a check that the stream was parsed and shown: the bars on each port's chart.
+  int bars = 0;
+  for (auto* w : form->portWindows()) bars += static_cast<int>(w->findChild<quenby::ui::CnrChart*>("ChartCNR")->bars().size());
+  std::printf("| %d | %d | %.1f s | %.2f %% | %.1f MiB | %zu | %.2f ms | %.2f ms | %.2f ms | %d |\n",
               options.ports, options.fixIntervalMs, wall, 100.0 * cpu / wall, peakRssMiB(),
               roundTripsMs.size(), percentile(roundTripsMs, 0.5), percentile(roundTripsMs, 0.99),
-              percentile(roundTripsMs, 1.0));
+              percentile(roundTripsMs, 1.0), bars);
+  if (std::getenv("QUENBY_GUI_LOAD_MEMO"))
+    for (auto* w : form->portWindows())
+      std::fprintf(stderr, "%s\n", qPrintable(w->findChild<QPlainTextEdit*>("MemoShow")->toPlainText()));
   form->MenuStopClick();
   form->close();
   return 0;
