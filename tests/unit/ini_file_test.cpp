@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -204,6 +206,133 @@ TEST_F(IniFileTest, RefusedWriteRaisesUnableToWriteAndLeavesTheFile) {
     }
   }
   EXPECT_FALSE(fs::exists(folder_ / "missing"));
+}
+
+TEST_F(IniFileTest, NamesThatCannotBeReadBackAreRefused) {
+  struct Case {
+    const char* name;
+    const char* section;
+    const char* key;
+    const char* value;
+  };
+  const Case refused[] = {
+      {"key with =", "Basic", "SVid=", "7"},  // would read back as SVid with the value "=7"
+      {"key with = inside", "S", "a=b", "1"},
+      {"key read as a comment", "S", "; note", "1"},
+      {"key read as a comment (#)", "S", "#A", "1"},
+      {"key read as a section header", "S", "[T]", "1"},
+      {"key and value read as a section header", "S", "[T", "]"},
+  };
+  const std::string before = "[Basic]\nSVid=29\n";
+  for (const Case& c : refused) {
+    put(file(), before);
+    try {
+      IniFile(file()).write(c.section, c.key, c.value);
+      ADD_FAILURE() << c.name << ": written";
+    } catch (const SettingsError& error) {
+      EXPECT_EQ(std::string(error.what()), "Unable to write to " + file().string()) << c.name;
+    }
+    EXPECT_EQ(contentOf(file()), before) << c.name;
+  }
+
+  // Unusual names that do read back are written.
+  const Case taken[] = {
+      {"section with ]", "a]b", "K", "1"},
+      {"key opening a bracket", "S", "[T", "1"},
+      {"section read with ; inside the brackets", ";S", "K", "2"},
+  };
+  for (const Case& c : taken) {
+    put(file(), before);
+    const IniFile ini(file());
+    ini.write(c.section, c.key, c.value);
+    EXPECT_EQ(ini.read(c.section, c.key, "<missing>"), c.value) << c.name;
+    EXPECT_EQ(ini.read("Basic", "SVid", "<missing>"), "29") << c.name;
+  }
+}
+
+// A write changes the file that the path names, wherever it lives: a symbolic link (or a chain of
+// them) keeps pointing at its target, and a file with several hard links stays one file.
+TEST_F(IniFileTest, WriteReachesTheLinkedFileAndKeepsEveryLink) {
+  fs::create_directory(folder_ / "elsewhere");
+  const fs::path target = folder_ / "elsewhere" / "Torvane.ini";
+  struct Case {
+    const char* name;
+    std::function<fs::path()> make;  // makes the links, returns the path written to
+  };
+  const Case cases[] = {
+      {"absolute link to another folder",
+       [&] {
+         fs::create_symlink(target, file("abs.ini"));
+         return file("abs.ini");
+       }},
+      {"chain of relative links",
+       [&] {
+         fs::create_symlink("elsewhere/Torvane.ini", file("first.ini"));
+         fs::create_symlink("first.ini", file("second.ini"));
+         return file("second.ini");
+       }},
+      {"hard link",
+       [&] {
+         fs::create_hard_link(target, file("hard.ini"));
+         return file("hard.ini");
+       }},
+  };
+  for (const Case& c : cases) {
+    for (const auto& entry : fs::directory_iterator(folder_))
+      if (!fs::is_directory(fs::symlink_status(entry.path()))) fs::remove(entry.path());
+    put(target, "[S]\nA=1\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const fs::path path = c.make();
+    const auto linkKinds = [&] {
+      std::string kinds;
+      for (const auto& entry : fs::directory_iterator(folder_))
+        kinds += entry.path().filename().string() +
+                 (fs::is_symlink(fs::symlink_status(entry.path())) ? "@ " : " ");
+      return kinds;
+    };
+    const std::string kindsBefore = linkKinds();
+
+    IniFile(path).write("S", "B", "2");
+    EXPECT_EQ(contentOf(target), "[S]\nA=1\nB=2\n") << c.name;
+    EXPECT_EQ(linkKinds(), kindsBefore) << c.name;
+    struct stat status {};
+    ASSERT_EQ(::stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u) << c.name;
+    EXPECT_TRUE(fs::equivalent(path, target)) << c.name;
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()), 1)
+        << c.name << ": a file left beside the target";
+  }
+}
+
+// Another user may not replace a file that is not theirs to write, even in a folder that everyone
+// may write to.
+TEST_F(IniFileTest, FileThatTheUserMayNotWriteIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ASSERT_EQ(::chmod(folder_.c_str(), 0777), 0);
+  const fs::path path = file();
+  put(path, "[S]\nA=1\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+
+  // The write runs in a child acting as nobody; its exit status tells what happened.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setegid(65534) != 0 || ::seteuid(65534) != 0) ::_exit(3);
+    try {
+      IniFile(path).write("S", "A", "2");
+    } catch (const SettingsError& error) {
+      ::_exit(std::string(error.what()) == "Unable to write to " + path.string() ? 0 : 2);
+    }
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: written, 2: another message, 3: no other user";
+  EXPECT_EQ(contentOf(path), "[S]\nA=1\n");
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, 0u);
 }
 
 }  // namespace
