@@ -15,9 +15,9 @@ namespace {
 
 const std::string kStars(48, '*');
 
-// The start of the module's next sentence: it releases the reply before it to the parser, which
-// sees a sentence once the module has gone on to the next one.
-const std::string kNext = "$GPGGA,";
+// The module's next sentence: it releases the reply before it to the parser, which sees a
+// sentence once the module has gone on to the next one.
+const std::string kNext = frameSentence("GPGGA,1,2");
 
 std::string fixed(std::string_view sentence) { return std::string(sentence) + '\0'; }
 
