@@ -31,7 +31,9 @@ void writeFirmware(const StationFolder& station, std::size_t imageBytes) {
 }
 
 // Flash Download and Firmware Version; the download at 921600 baud unless another
-// Baudrate_Update is given.
+// Baudrate_Update is given. The version's clock starts when the download passes, 2 s before the
+// handshake, and its reply is judged when the module's next sentence follows it: 6 s leave room
+// for both on a loaded machine.
 std::string downloadSettings(const StationFolder& station, int speedIndex = 1) {
   const fs::path firmware = station.path() / "firmware";
   return "[System]\n"
@@ -44,7 +46,7 @@ std::string downloadSettings(const StationFolder& station, int speedIndex = 1) {
          "Version_Customer=0007\n"
          "Version_Product_Model=QZ3329\n"
          "Version_SDKver=SDK1.4\n"
-         "Version_Timeout=3\n";
+         "Version_Timeout=6\n";
 }
 
 // Every run here shakes hands for the version group on satellite 29, after the download.
