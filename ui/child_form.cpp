@@ -31,6 +31,8 @@ constexpr int DesignClientHeight = 475;
 constexpr int MemoFontPixels = 13;
 // The memo keeps this many lines (several hundred runs); the test log is the record.
 constexpr int MemoMaxLines = 100000;
+// The chart's refresh at most four times a second.
+constexpr int ChartRefreshMs = 250;
 
 QColor fromBgr(std::uint32_t bgr) {
   return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
@@ -123,6 +125,9 @@ void TChildForm::buildControls() {
   CGauge1->setTextVisible(true);
   CGauge1->setFormat("%p%");
   CGauge1->setAlignment(Qt::AlignCenter);
+
+  chartRefresh_.setSingleShot(true);
+  connect(&chartRefresh_, &QTimer::timeout, this, [this] { showPendingSatellites(); });
 }
 
 // ---- Layout -----------------------------------------------------------------------------------
@@ -187,6 +192,8 @@ void TChildForm::resetForRun() {
   LabelBTMac->clear();
   MTKVersion->clear();
   ImgResult->clear();
+  chartRefresh_.stop();
+  pendingSatellites_.reset();
   ChartCNR->clearBars();
   CGauge1->setValue(0);
 }
@@ -211,12 +218,25 @@ void TChildForm::showFirmwareVersion(const std::string& text) {
 void TChildForm::showBluetoothMac(const std::string& text) { LabelBTMac->setText(fromEngine(text)); }
 
 void TChildForm::showSatellites(const SatelliteTable& table) {
+  pendingSatellites_ = table;
+  if (chartRefresh_.isActive()) return;  // the newest table goes at the next refresh
+  const qint64 since = lastChartRefresh_.isValid() ? lastChartRefresh_.elapsed() : ChartRefreshMs;
+  if (since >= ChartRefreshMs)
+    showPendingSatellites();
+  else
+    chartRefresh_.start(static_cast<int>(ChartRefreshMs - since));
+}
+
+void TChildForm::showPendingSatellites() {
+  if (!pendingSatellites_) return;
   QVector<CnrChart::Bar> bars;
-  for (const auto& entry : table) {
+  for (const auto& entry : *pendingSatellites_) {
     if (entry.id <= 0) continue;
     bars.append({QString::number(entry.id), static_cast<double>(entry.snr)});
   }
+  pendingSatellites_.reset();
   ChartCNR->setBars(bars);
+  lastChartRefresh_.start();
 }
 
 void TChildForm::showVerdict(bool passed) {

@@ -4,8 +4,12 @@
 // address. Workers reach it only through hand-offs, on the user-interface thread.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMdiSubWindow>
+#include <QTimer>
+#include <QVector>
 #include <memory>
+#include <optional>
 
 #include "engine/port_view.h"
 #include "engine/station_control.h"
@@ -77,6 +81,7 @@ class TChildForm final : public QMdiSubWindow, public PortView {
  private:
   void buildControls();
   void FormClose();
+  void showPendingSatellites();
 
   StationControl& station_;
   std::uint16_t port_ = 0;
@@ -99,6 +104,12 @@ class TChildForm final : public QMdiSubWindow, public PortView {
   QPlainTextEdit* MemoShow;
   CnrChart* ChartCNR;
   QProgressBar* CGauge1;
+
+  // A module at ten fixes a second refreshes the chart ten times a second; the chart shows the
+  // newest table at most every ChartRefreshMs, the first one at once.
+  QElapsedTimer lastChartRefresh_;
+  QTimer chartRefresh_;
+  std::optional<SatelliteTable> pendingSatellites_;
 };
 
 }  // namespace quenby::ui

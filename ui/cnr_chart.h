@@ -37,6 +37,7 @@ class CnrChart final : public QChartView {
   QBarSeries* series_;
   QBarCategoryAxis* categories_;
   QValueAxis* values_;
+  QStringList shownLabels_;  // the satellite ids as given, one per bar
 };
 
 }  // namespace quenby::ui
