@@ -106,7 +106,7 @@ class TChildForm final : public QMdiSubWindow, public PortView {
   QProgressBar* CGauge1;
 
   // A module at ten fixes a second refreshes the chart ten times a second; the chart shows the
-  // newest table at most every ChartRefreshMs, the first one at once.
+  // newest table at most twice a second, the first one at once.
   QElapsedTimer lastChartRefresh_;
   QTimer chartRefresh_;
   std::optional<SatelliteTable> pendingSatellites_;
