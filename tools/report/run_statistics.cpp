@@ -114,8 +114,8 @@ std::optional<SerialFigures> RunStatistics::serialFigures() {
   for (std::size_t i = 0; i < serialRuns_.size();) {
     std::size_t end = i;
     bool anyPassed = false;
-    while (end < serialRuns_.size() && serialRuns_[end].hash == serialRuns_[i].hash)
-      anyPassed = anyPassed || serialRuns_[end++].passed;
+    for (; end < serialRuns_.size() && serialRuns_[end].hash == serialRuns_[i].hash; ++end)
+      anyPassed = anyPassed || serialRuns_[end].passed;
     const SerialRun& first = serialRuns_[i];
     const std::uint64_t runs = end - i;
 
