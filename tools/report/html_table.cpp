@@ -20,6 +20,7 @@ std::string escapeHtml(std::string_view text) {
 HtmlTable::HtmlTable(std::vector<std::string> headings) : headings_(std::move(headings)) {}
 
 HtmlTable& HtmlTable::row(const std::string& rowClass) {
+  if (rowClass != "total") ++dataRows_;
   rows_.push_back(rowClass.empty() ? "<tr>" : "<tr class=\"" + rowClass + "\">");
   return *this;
 }
@@ -43,7 +44,7 @@ std::string HtmlTable::html(std::string_view what) const {
   for (const auto& r : rows_) t += r + "</tr>\n";
   t += "</tbody></table>\n";
   if (rows_.size() <= FoldRows) return t;
-  return "<details><summary>Table of all " + std::to_string(rows_.size()) + " " +
+  return "<details><summary>Table of all " + std::to_string(dataRows_) + " " +
          escapeHtml(what) + "</summary>\n" + t + "</details>\n";
 }
 

@@ -16,6 +16,7 @@ class HtmlTable {
   static constexpr std::size_t FoldRows = 31;
 
   explicit HtmlTable(std::vector<std::string> headings);
+  // A row of class "total" sums up the others.
   HtmlTable& row(const std::string& rowClass = "");
   HtmlTable& text(std::string_view cell);     // escaped
   HtmlTable& number(std::string_view cell);   // escaped, right-aligned
@@ -26,6 +27,7 @@ class HtmlTable {
  private:
   std::vector<std::string> headings_;
   std::vector<std::string> rows_;
+  std::size_t dataRows_ = 0;
 };
 
 }  // namespace quenby::report

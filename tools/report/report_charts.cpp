@@ -149,6 +149,9 @@ QChart* dayChart(const QString& title, const std::vector<DayCounts>& days, const
     return chart;
   }
 
+  // The runs keep to the lower half of the chart, below the yield line.
+  runsAxis->setRange(0, static_cast<double>(most) * 2.2);
+  runsAxis->applyNiceNumbers();
   auto* runs = new QLineSeries;
   runs->setName("Runs");
   runs->setPen(linePen(StoppedColour, 1.5));
