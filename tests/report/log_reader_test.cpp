@@ -89,7 +89,7 @@ TEST(LogReader, ReadsRunLinesAndListsEveryOtherLineWithItsProblem) {
 TEST(LogReader, DecodesTheWholeRun) {
   const std::string bytes =
       header() + runLine({.serial = "QZ1", .verdict = "Fail(CNR)", .port = "COM12", .time = "13:05:09",
-                          .acq = "Timeout(10)", .offset = "-3.500", .cnr = "38.5", .ttff = "N/A"}) +
+                          .acq = "Timeout(10)", .offset = "-3.500", .cnr = "38.5", .ttff = "nan"}) +
       runLine({.serial = "", .verdict = "Fail(Abort)", .port = "N/A"});
   std::vector<LoggedRun> runs;
   RejectedLines rejected;

@@ -1,6 +1,7 @@
 #include "tools/report/log_reader.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -19,7 +20,8 @@ MeasureValue measureValue(std::string_view text) {
   if (text.starts_with(TimeoutPrefix)) return {MeasureValue::Kind::Timeout, 0.0f};
   float value = 0.0f;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return {};
+  // "nan" and "inf" read as numbers, but no measurement is one.
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return {};
   return {MeasureValue::Kind::Number, value};
 }
 
