@@ -331,6 +331,21 @@ QString limitName(const Limit& l) {
   return QString("Limit %1").arg(l.low ? *l.low : *l.high, 0, 'g', 6);
 }
 
+// A dashed red line from one point to the other; a second limit of the same value (the lower of
+// "within plus or minus") shares the first one's legend entry.
+void addLimitLine(QChart* chart, QAbstractAxis* x, QAbstractAxis* y, const Limit& limit,
+                  const QList<QPointF>& points) {
+  auto* line = new QLineSeries;
+  line->append(points);
+  line->setPen(linePen(LimitColour, 2, Qt::DashLine));
+  line->setName(limitName(limit));
+  const bool second = chart->series().size() > 1;
+  chart->addSeries(line);
+  line->attachAxis(x);
+  line->attachAxis(y);
+  if (second) chart->legend()->markers(line).front()->setVisible(false);
+}
+
 std::string distributionChart(const MeasureFigures& m) {
   if (m.count == 0) return {};
   const Histogram& h = m.histogram;
@@ -365,19 +380,7 @@ std::string distributionChart(const MeasureFigures& m) {
   chart->addAxis(y, Qt::AlignLeft);
   area->attachAxis(x);
   area->attachAxis(y);
-  bool named = false;
-  for (double v : limits) {
-    auto* line = new QLineSeries;
-    line->append(v, 0);
-    line->append(v, top);
-    line->setPen(linePen(LimitColour, 2, Qt::DashLine));
-    chart->addSeries(line);
-    line->attachAxis(x);
-    line->attachAxis(y);
-    if (named) chart->legend()->markers(line).front()->setVisible(false);
-    line->setName(limitName(m.limit));
-    named = true;
-  }
+  for (double v : limits) addLimitLine(chart, x, y, m.limit, {QPointF(v, 0), QPointF(v, top)});
   return chartSvg(chart, HalfChart, "Distribution of " + measureTitle(m.measure));
 }
 
@@ -410,19 +413,9 @@ std::string dailyMeanChart(const MeasureFigures& m) {
   chart->addAxis(y, Qt::AlignLeft);
   mean->attachAxis(x);
   mean->attachAxis(y);
-  bool named = false;
-  for (double v : limits) {
-    auto* line = new QLineSeries;
-    line->append(static_cast<qreal>(msecsOfDay(first)), v);
-    line->append(static_cast<qreal>(msecsOfDay(last)), v);
-    line->setPen(linePen(LimitColour, 2, Qt::DashLine));
-    chart->addSeries(line);
-    line->attachAxis(x);
-    line->attachAxis(y);
-    if (named) chart->legend()->markers(line).front()->setVisible(false);
-    line->setName(limitName(m.limit));
-    named = true;
-  }
+  for (double v : limits)
+    addLimitLine(chart, x, y, m.limit,
+                 {QPointF(static_cast<qreal>(msecsOfDay(first)), v), QPointF(static_cast<qreal>(msecsOfDay(last)), v)});
   return chartSvg(chart, HalfChart, "Mean per day of " + measureTitle(m.measure));
 }
 
