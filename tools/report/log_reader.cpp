@@ -57,8 +57,8 @@ class LogReader::FileState {
   std::uint64_t lineNumber = 0;
   bool seenRecord = false;
   LogLayout layout = defaultLayout();
-  // A line longer than MaxLineBytes: its first bytes, kept for the listing, and whether the
-  // rest up to its line end is being skipped.
+  // The start of a line that the end of a read cut (never more than one byte past
+  // MaxLineBytes), and whether the rest of an overlong line is being skipped up to its line end.
   std::string carry;
   bool skippingOverlong = false;
 };
