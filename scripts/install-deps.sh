@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev xvfb
+  libcsv-dev qt6-svg-dev
 )
 
 missing=()

@@ -1,0 +1,38 @@
+// Finds the station's test logs and reads them into the report's figures.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/report/limits.h"
+#include "tools/report/rejected_lines.h"
+#include "tools/report/run_statistics.h"
+
+namespace quenby::report {
+
+// The days a report covers, both ends included; an open end does not limit.
+struct Period {
+  std::optional<std::int32_t> from, to;
+  bool contains(std::int32_t day) const { return (!from || day >= *from) && (!to || day <= *to); }
+};
+
+// The station's logs in a folder (Test_Log_<Y>.<M>.<D>.csv), oldest first, leaving out those whose
+// day lies outside the period.
+std::vector<std::filesystem::path> stationLogs(const std::filesystem::path& folder,
+                                               const Period& period);
+
+struct ReportInput {
+  std::vector<std::string> files;  // names of the files read
+  std::uint64_t runsOutsidePeriod = 0;
+  RejectedLines rejected;
+  Figures figures;
+};
+
+// Reads every file (in the order given) and keeps the runs whose Date lies in the period.
+ReportInput readLogs(const std::vector<std::filesystem::path>& files, const Period& period,
+                     const Limits& limits);
+
+}  // namespace quenby::report
