@@ -27,8 +27,8 @@ const std::vector<std::string> kVersionGroupPass{"     Pass!!   [M-core_1.8,0000
                                                  "     Pass!!   NMEA ",
                                                  "     Pass!!   UpdateHz:1Hz"};
 const std::string kAcqPass = "     Pass!!   Acq SV(29) in {n} sec(s).";
-const std::string kVersionText = "\"M-core_1.8,0000,,\"";
-const std::string kRatesText = "\"1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*\"";
+const std::string kVersionText = "M-core_1.8,0000,,";
+const std::string kRatesText = "1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*";
 
 // Holds a terminal the way another program would: open and locked.
 class HeldTerminal {
@@ -69,10 +69,10 @@ TEST(PortFaults, HeldVanishedAndWrongBaudPortsEndByTheirOwnVerdicts) {
         .bitSync = "Timeout(3)", .nmea = kRatesText}},
       {"faster UART than the station", "baud=115200\n",
        {"     Fail(Version)!!   TimeOut!! [3]"},
-       {.verdict = "Fail(Version)", .version = "\"Timeout(3)\""}},
+       {.verdict = "Fail(Version)", .version = "Timeout(3)"}},
       {"slower UART than the station", "baud=4800\n",
        {"     Fail(Version)!!   TimeOut!! [3]"},
-       {.verdict = "Fail(Version)", .version = "\"Timeout(3)\""}},
+       {.verdict = "Fail(Version)", .version = "Timeout(3)"}},
       {"good module", "",
        joined({kVersionGroupPass, {kAcqPass, "     Pass!!   Bit Sync in {n} sec(s)."}}),
        {.verdict = "Pass", .hz = "1", .version = kVersionText, .acq = "{n}", .bitSync = "{n}",
@@ -112,7 +112,7 @@ TEST(PortFaults, HeldVanishedAndWrongBaudPortsEndByTheirOwnVerdicts) {
     EXPECT_TRUE(memoMatches(memo, joined({cases[i].memo, finishLines()})));
     EXPECT_EQ(printed.summary.count(port), 1u);
     const auto lines = log.linesByPort.count(port) ? log.linesByPort.at(port)
-                                                   : std::vector<std::string>{};
+                                                   : std::vector<LogRow>{};
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(logLineMatches(lines[0], port, "29", cases[i].log));
   }

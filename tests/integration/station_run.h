@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes/csv_reader.h"
 #include "fakes/temp_folder.h"
 #include "modsim/simulator_process.h"
 
@@ -244,22 +245,16 @@ struct LogColumns {
   std::string nmea = "N/A";
 };
 
-// A log line cut into columns; a double-quoted column keeps its quotes and its commas.
-inline std::vector<std::string> csvColumns(const std::string& line) {
-  std::vector<std::string> columns(1);
-  bool quoted = false;
-  for (char c : line) {
-    if (c == '"') quoted = !quoted;
-    if (c == ',' && !quoted) {
-      columns.emplace_back();
-      continue;
-    }
-    columns.back() += c;
-  }
-  return columns;
+// One run line of the log as a CSV reader gives it back: its columns, quotes taken off.
+using LogRow = std::vector<std::string>;
+
+inline std::string shown(const LogRow& row) {
+  std::string text;
+  for (const auto& column : row) text += (text.empty() ? "|" : "|,|") + column;
+  return text + "|";
 }
 
-inline ::testing::AssertionResult logLineMatches(const std::string& line, int port,
+inline ::testing::AssertionResult logLineMatches(const LogRow& columns, int port,
                                                  const std::string& svId,
                                                  const LogColumns& want) {
   const std::vector<std::string> expected{
@@ -268,9 +263,8 @@ inline ::testing::AssertionResult logLineMatches(const std::string& line, int po
       want.cnrMean, want.cnrSigma, want.cttff, want.reset, want.nmea, "{n}"};
   static const std::regex date("[0-9]{4}-[0-9]{2}-[0-9]{2}");
   static const std::regex time("[0-9]{2}:[0-9]{2}:[0-9]{2}");
-  const auto columns = csvColumns(line);
   if (columns.size() != expected.size())
-    return ::testing::AssertionFailure() << columns.size() << " columns in |" << line << "|";
+    return ::testing::AssertionFailure() << columns.size() << " columns in " << shown(columns);
   for (std::size_t i = 0; i < expected.size(); ++i) {
     bool ok;
     if (expected[i] == "{date}") ok = std::regex_match(columns[i], date);
@@ -278,60 +272,75 @@ inline ::testing::AssertionResult logLineMatches(const std::string& line, int po
     else ok = matchesPattern(columns[i], expected[i]);
     if (!ok)
       return ::testing::AssertionFailure() << "column " << i + 1 << " is |" << columns[i]
-                                           << "|, expected |" << expected[i] << "| in |"
-                                           << line << "|";
+                                           << "|, expected |" << expected[i] << "| in "
+                                           << shown(columns);
   }
   return ::testing::AssertionSuccess();
 }
 
+inline std::string readWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // The day's test log of a station folder, checked for what every log must be: exactly one log
-// file, named after a date, its header once and first, every line ended by CR LF, and a backup
-// copy that is byte for byte the same. Holds the run lines by port, in order.
+// file, named after a date, its header once and first, every line ended by CR LF, every row read
+// back by a CSV reader with the header's columns, and a backup copy that is byte for byte the
+// same. Holds the run lines by port, in order.
 struct TestLogContents {
-  std::map<int, std::vector<std::string>> linesByPort;
+  std::map<int, std::vector<LogRow>> linesByPort;
   std::size_t lineCount = 0;
+  std::string text;  // the whole log
 };
 
-inline TestLogContents readTestLog(const fs::path& folder) {
-  TestLogContents contents;
+inline fs::path testLogPath(const fs::path& folder) {
   std::vector<fs::path> logs;
-  static const std::regex logName(R"(Test_Log_[0-9]{4}\.[1-9][0-9]?\.[1-9][0-9]?\.csv)");
   for (const auto& entry : fs::directory_iterator(folder))
     if (entry.path().filename().string().starts_with("Test_Log_")) logs.push_back(entry.path());
   EXPECT_EQ(logs.size(), 1u) << "test logs in " << folder;
-  if (logs.size() != 1) return contents;
-  const std::string name = logs[0].filename().string();
+  return logs.size() == 1 ? logs[0] : fs::path();
+}
+
+inline TestLogContents readTestLog(const fs::path& folder) {
+  TestLogContents contents;
+  const fs::path log = testLogPath(folder);
+  if (log.empty()) return contents;
+  const std::string name = log.filename().string();
+  static const std::regex logName(R"(Test_Log_[0-9]{4}\.[1-9][0-9]?\.[1-9][0-9]?\.csv)");
   EXPECT_TRUE(std::regex_match(name, logName)) << name;
 
-  const auto readAll = [](const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  };
-  const std::string text = readAll(logs[0]);
-  EXPECT_EQ(readAll(folder / "backup" / ("B" + name)), text) << "backup copy of " << name;
+  const std::string text = readWholeFile(log);
+  contents.text = text;
+  EXPECT_EQ(readWholeFile(folder / "backup" / ("B" + name)), text) << "backup copy of " << name;
 
   EXPECT_TRUE(text.ends_with("\r\n")) << "log ends in half a line";
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
+  const auto count = [&text](std::string_view what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("\n"), count("\r\n")) << "a bare line feed in the log";
+  EXPECT_EQ(count("\r"), count("\r\n")) << "a bare carriage return in the log";
+
+  const testing::CsvRows csv = testing::readCsv(text);
+  EXPECT_EQ(csv.error, "");
+  if (csv.rows.empty()) {
+    ADD_FAILURE() << "empty log";
+    return contents;
   }
-  EXPECT_FALSE(lines.empty());
-  if (lines.empty()) return contents;
-  EXPECT_EQ(lines[0], kLogHeader);
-  static const std::regex comPort(",COM([0-9]+),");
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    EXPECT_EQ(lines[i].find('\n'), std::string::npos) << "bare line feed in |" << lines[i] << "|";
-    EXPECT_NE(lines[i], kLogHeader) << "header repeated on line " << i + 1;
+  const testing::CsvRows header = testing::readCsv(kLogHeader);
+  EXPECT_EQ(csv.rows[0], header.rows.at(0));
+  static const std::regex comPort("COM([0-9]+)");
+  for (std::size_t i = 1; i < csv.rows.size(); ++i) {
+    const LogRow& row = csv.rows[i];
+    EXPECT_EQ(row.size(), header.rows[0].size()) << "line " << i + 1 << ": " << shown(row);
+    EXPECT_NE(row, header.rows[0]) << "header repeated on line " << i + 1;
     std::smatch m;
-    if (!std::regex_search(lines[i], m, comPort)) {
-      ADD_FAILURE() << "no port in |" << lines[i] << "|";
+    if (row.size() < 5 || !std::regex_match(row[4], m, comPort)) {
+      ADD_FAILURE() << "no port in " << shown(row);
       continue;
     }
-    contents.linesByPort[std::stoi(m[1])].push_back(lines[i]);
+    contents.linesByPort[std::stoi(m[1])].push_back(row);
     ++contents.lineCount;
   }
   return contents;
