@@ -98,14 +98,16 @@ void completeRun(PortWorker& w) {
   const std::int32_t totalSeconds = w.clock().counter() - w.record().runStartTick;
 
   const std::string runLine = buildRunLine(w, when, totalSeconds);
-  showLines(w, log.appendRunLine(when, w.station().state.offeredItems, runLine));
+  const TestLog::Appended appended =
+      log.appendRunLine(when, w.station().state.offeredItems, runLine);
+  showLines(w, appended.logProblems);
 
   showVerdict(w);
   w.view().appendLine("[Finish]");
   w.view().appendLine("     Take(" + std::to_string(totalSeconds) + ") secs to test.");
   w.view().appendLine(Separator);
 
-  showLines(w, log.refreshBackup(when));
+  showLines(w, appended.backupProblems);
 }
 
 }  // namespace quenby
