@@ -225,7 +225,8 @@ TEST(Download, EachFailureOfTheBootRomOrAgentEndsItsRunWithItsOwnText) {
               "An error occurred during the readback process", kFlash16),
       // Neither the download nor the tests can open the port.
       {"no module on the port", "-", "",
-       {kFailLine + "Failed to open the COM port", "     Fail!!   Open ComPort Fail!!"},
+       {kFailLine + "Failed to open the COM port", "     Fail!!   Open ComPort Fail!!",
+        "     {folder}/ports/COM{n}: no such device"},
        {.verdict = "Fail(ComPort)", .flash = "Failed to open the COM port"}},
   };
   runCases(cases, 128 * 1024, 1);

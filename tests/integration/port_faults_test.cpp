@@ -61,7 +61,7 @@ struct FaultCase {
 TEST(PortFaults, HeldVanishedAndWrongBaudPortsEndByTheirOwnVerdicts) {
   const std::vector<FaultCase> cases{
       {"held by another program", "",
-       {"     Fail!!   Open ComPort Fail!!"},
+       {"     Fail!!   Open ComPort Fail!!", "     {folder}/ports/COM1: held by another station"},
        {.verdict = "Fail(ComPort)"}},
       {"vanishes after its acquisition", "acq_delay=300\nbitsync_delay=60000\nvanish_after=1\n",
        joined({kVersionGroupPass, {kAcqPass, "     Fail(BitSync)!!   TimeOut!! [3]"}}),
@@ -79,7 +79,7 @@ TEST(PortFaults, HeldVanishedAndWrongBaudPortsEndByTheirOwnVerdicts) {
         .nmea = kRatesText}},
       // No module is started on the last port: its link does not exist.
       {"no link in the ports folder", "",
-       {"     Fail!!   Open ComPort Fail!!"},
+       {"     Fail!!   Open ComPort Fail!!", "     {folder}/ports/COM6: no such device"},
        {.verdict = "Fail(ComPort)"}},
   };
 

@@ -157,7 +157,8 @@ struct PrintedRun {
 
 // ---- Line patterns ---------------------------------------------------------------------------
 
-// An expected line: literal text in which "{n}" stands for a whole number that depends on timing.
+// An expected line: literal text in which "{n}" stands for a whole number that depends on timing
+// and "{folder}" for the temporary folder of the test (an absolute path without blanks).
 // A pattern made by repeated() matches one or more equal lines in a row.
 inline constexpr std::string_view kRepeatMark = "{+}";
 
@@ -169,6 +170,11 @@ inline std::regex patternRegex(std::string_view pattern) {
     if (pattern.substr(i, 3) == "{n}") {
       re += "-?[0-9]+";
       i += 2;
+      continue;
+    }
+    if (pattern.substr(i, 8) == "{folder}") {
+      re += "/[^ ]+";
+      i += 7;
       continue;
     }
     const char c = pattern[i];
