@@ -34,12 +34,15 @@ using namespace std::chrono_literals;
 // ---- quenby-run as a child process -----------------------------------------------------------
 
 // Started in a station folder; stdout is collected as it comes, stderr goes to a file beside it.
+// With a blocked output, stdout is a pipe that is already full and that nobody reads until
+// finish(): a paused pager or a stopped terminal.
 class RunnerProcess {
  public:
   RunnerProcess(const fs::path& program, const std::vector<std::string>& args,
-                const fs::path& stderrFile) {
+                const fs::path& stderrFile, bool blockedOutput = false) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
+    if (blockedOutput) fillPipe(out[1]);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], STDOUT_FILENO);
@@ -97,14 +100,24 @@ class RunnerProcess {
   int finish(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     readUntil([this](const std::string&) { return eof_; }, limit);
-    while (std::chrono::steady_clock::now() < deadline) {
+    if (exited_) return status_;
+    return waitForExit(std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()));
+  }
+
+  // Waits for the process to end without reading its output; its exit status, or -1 when it
+  // did not end within the limit.
+  int waitForExit(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    do {
       int status = 0;
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status_;
       }
       ::usleep(10'000);
-    }
+    } while (std::chrono::steady_clock::now() < deadline);
     return -1;
   }
 
@@ -113,7 +126,19 @@ class RunnerProcess {
  private:
   static constexpr std::size_t kChunk = 4096;
 
+  // Shrinks the pipe to its smallest size and fills it with empty lines.
+  static void fillPipe(int writeEnd) {
+    ::fcntl(writeEnd, F_SETPIPE_SZ, kChunk);
+    const int flags = ::fcntl(writeEnd, F_GETFL);
+    ::fcntl(writeEnd, F_SETFL, flags | O_NONBLOCK);
+    const std::string lines(kChunk, '\n');
+    while (::write(writeEnd, lines.data(), lines.size()) > 0) {
+    }
+    ::fcntl(writeEnd, F_SETFL, flags);
+  }
+
   pid_t pid_ = -1;
+  int status_ = -1;
   int stdout_ = -1;
   bool eof_ = false;
   bool exited_ = false;
@@ -393,8 +418,10 @@ class StationFolder {
     return status;
   }
 
-  std::unique_ptr<RunnerProcess> startRun(const std::vector<std::string>& args) const {
-    return std::make_unique<RunnerProcess>(path() / "quenby-run", args, path() / "stderr.txt");
+  std::unique_ptr<RunnerProcess> startRun(const std::vector<std::string>& args,
+                                          bool blockedOutput = false) const {
+    return std::make_unique<RunnerProcess>(path() / "quenby-run", args, path() / "stderr.txt",
+                                           blockedOutput);
   }
 
   RunResult run(const std::vector<std::string>& args) const {
