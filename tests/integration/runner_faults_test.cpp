@@ -25,6 +25,7 @@ const std::string kLongRunSettings =
     "AcqTime_Timeout=120\n";
 const std::string kLongRunModules = kQuickModules + "acq_delay=60000\n";
 const std::string kHandshake = kEndTestMode + "$PMTK810,0002,1D*4C\r\n";
+const std::string kVersionHandshake = kEndTestMode + "$PMTK810,0001,1D*4F\r\n";
 
 // Short runs: the firmware version only.
 const std::string kVersionOnlySettings =
@@ -37,11 +38,12 @@ const std::string kAbortedRun = "Fail(Abort)";
 
 // Waits (bounded) until the station has shaken hands with every module of `ports`, as their
 // transcripts show.
-bool handshakesSent(const StationFolder& station, const std::vector<int>& ports) {
+bool handshakesSent(const StationFolder& station, const std::vector<int>& ports,
+                    const std::string& handshake = kHandshake) {
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   while (std::chrono::steady_clock::now() < deadline) {
     bool all = true;
-    for (int port : ports) all = all && station.transcript(port).starts_with(kHandshake);
+    for (int port : ports) all = all && station.transcript(port).starts_with(handshake);
     if (all) return true;
     ::usleep(20'000);
   }
@@ -107,6 +109,39 @@ TEST(RunnerFaults, EveryEndingSignalIsAStop) {
     ASSERT_EQ(station.stopModules(), 0);
     for (int port : {1, 2}) EXPECT_EQ(station.transcript(port), kHandshake + kEndTestModeFixed);
   }
+}
+
+// How often a thread of a process has gone to sleep so far (its voluntary context switches).
+long sleepsOfThread(pid_t pid, pid_t thread) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/task/" + std::to_string(thread) +
+                       "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.starts_with("voluntary_ctxt_switches:")) return std::stol(line.substr(24));
+  return -1;
+}
+
+TEST(RunnerFaults, StationWithSilentModulesLetsItsMainThreadSleep) {
+  StationFolder station;
+  station.writeSettings(kVersionOnlySettings);
+  station.startModules("1,2", kQuickModules + "silent=on\n");
+  auto process = station.startRun({"--com", "1,2"});
+  ASSERT_TRUE(handshakesSent(station, {1, 2}, kVersionHandshake));
+  const long before = sleepsOfThread(process->pid(), process->pid());
+  // Nothing happens for the version's five seconds of time-out.
+  ASSERT_TRUE(process->readUntil(
+      [](const std::string& out) {
+        return out.find("[COM 1]      Fail(Version)!!   TimeOut!!") != std::string::npos &&
+               out.find("[COM 2]      Fail(Version)!!   TimeOut!!") != std::string::npos;
+      },
+      30s));
+  const long after = sleepsOfThread(process->pid(), process->pid());
+  EXPECT_EQ(process->finish(30s), 1);
+  ASSERT_GE(before, 0);
+  // Once a second for the time-out counter and once per hand-off; waking every 50 ms to look
+  // for hand-offs would be a hundred times in these five seconds.
+  EXPECT_LT(after - before, 40);
+  ASSERT_EQ(station.stopModules(), 0);
 }
 
 TEST(RunnerFaults, ResultsThatCannotBeRecordedEndTheRoundsWithStatus3) {

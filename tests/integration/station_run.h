@@ -94,6 +94,7 @@ class RunnerProcess {
   }
 
   void signal(int number) { ::kill(pid_, number); }
+  pid_t pid() const { return pid_; }
 
   // Reads to the end of the output and collects the exit status; -1 when the process did not end
   // by itself within the limit (it is then killed).
