@@ -158,8 +158,6 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Before any other thread: the ending signals act as Stop, taken by a thread of their own.
-  quenby::run::StopSignals stopSignals;
   std::signal(SIGPIPE, SIG_IGN);
 
   // A missing Torvane.ini means a first start (every setting at its default), as for the
@@ -179,10 +177,13 @@ int main(int argc, char** argv) {
                  options.settingsFile.c_str(), settingsProblem.c_str());
   }
 
+  // Before any other thread: the ending signals act as Stop, taken by a thread of their own
+  // that lives shorter than the station it wakes.
+  quenby::run::blockStopSignals();
   // The library outlives the station, which releases its handles when it ends.
   quenby::brom::BromLibrary library(quenby::defaultPortsFolder());
   quenby::run::HeadlessStation station(quenby::programFolder(), &library, STDOUT_FILENO);
-  stopSignals.start([&station] { station.wake(); });
+  const quenby::run::StopSignals stopSignals([&station] { station.wake(); });
   try {
     station.loadSettings(options.settingsFile);
   } catch (const quenby::SettingsError& e) {

@@ -1,26 +1,34 @@
 #include "tools/run/stop_signals.h"
 
-#include <cerrno>
+#include <pthread.h>
 
 namespace quenby::run {
+namespace {
 
-StopSignals::StopSignals() {
-  sigemptyset(&signals_);
-  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals_, number);
-  ::pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+sigset_t stopSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, number);
+  return set;
+}
+
+}  // namespace
+
+void blockStopSignals() {
+  const sigset_t set = stopSignalSet();
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+StopSignals::StopSignals(std::function<void()> onStop)
+    : signals_(stopSignalSet()), onStop_(std::move(onStop)) {
+  thread_ = std::thread(&StopSignals::wait, this);
 }
 
 StopSignals::~StopSignals() {
-  if (!thread_.joinable()) return;
   ending_.store(true);
   // Any of the signals wakes the thread; it sees that it is to end.
   ::pthread_kill(thread_.native_handle(), SIGTERM);
   thread_.join();
-}
-
-void StopSignals::start(std::function<void()> onStop) {
-  onStop_ = std::move(onStop);
-  thread_ = std::thread(&StopSignals::wait, this);
 }
 
 void StopSignals::wait() {

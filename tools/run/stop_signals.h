@@ -3,7 +3,6 @@
 // own, which raises the stop flag and wakes the station's loop.
 #pragma once
 
-#include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
@@ -12,20 +11,20 @@
 
 namespace quenby::run {
 
+// Blocks the signals in the calling thread, and so in every thread it starts afterwards: call it
+// before any other thread starts. A signal that comes now waits for a StopSignals.
+void blockStopSignals();
+
 class StopSignals {
  public:
-  // Blocks the signals in the calling thread, and so in every thread it starts afterwards:
-  // construct it before any other thread. A signal that comes now waits for start().
-  StopSignals();
+  // Starts taking the blocked signals: each raises stopRequested() and calls onStop (on the
+  // signal thread). Destroy it before anything onStop uses.
+  explicit StopSignals(std::function<void()> onStop);
   // Ends the signal thread; the signals stay blocked.
   ~StopSignals();
 
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
-
-  // Starts taking the signals: each raises stopRequested() and calls onStop (on the signal
-  // thread).
-  void start(std::function<void()> onStop);
 
   const std::atomic<bool>& stopRequested() const { return stopRequested_; }
 
