@@ -36,6 +36,20 @@ bool WorkerRegistry::waitAllEnded(const std::function<void()>& pump,
   }
 }
 
+void WorkerRegistry::setSuspendListener(std::function<void()> listener) {
+  std::lock_guard lock(mutex_);
+  suspendListener_ = std::move(listener);
+}
+
+void WorkerRegistry::workerSuspended() {
+  std::function<void()> listener;
+  {
+    std::lock_guard lock(mutex_);
+    listener = suspendListener_;
+  }
+  if (listener) listener();
+}
+
 // ---- TFlashThread -----------------------------------------------------------------------------
 
 TFlashThread* TFlashThread::start(std::unique_ptr<PortWorker> worker, WorkerRegistry& registry) {
@@ -47,13 +61,13 @@ TFlashThread* TFlashThread::start(std::unique_ptr<PortWorker> worker, WorkerRegi
 
 void TFlashThread::threadMain(TFlashThread* self, WorkerRegistry* registry) {
   pthread_setname_np(pthread_self(), "FlashThread");
-  self->execute();
+  self->execute(*registry);
   delete self;
   // Last: after this the station may release what the worker used.
   registry->remove();
 }
 
-void TFlashThread::execute() {
+void TFlashThread::execute(WorkerRegistry& registry) {
   for (;;) {
     {
       std::lock_guard lock(mutex_);
@@ -64,6 +78,10 @@ void TFlashThread::execute() {
     std::unique_lock lock(mutex_);
     if (terminated_) return;
     suspended_ = true;
+    // Told without the lock: the listener may look at this worker (is it suspended?).
+    lock.unlock();
+    registry.workerSuspended();
+    lock.lock();
     wake_.wait(lock, [this] { return resumeRequested_ || terminated_; });
     suspended_ = false;
     resumeRequested_ = false;

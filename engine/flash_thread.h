@@ -22,11 +22,16 @@ class WorkerRegistry {
   int live() const;
   // Calls pump repeatedly until every worker has ended or limit has passed; true when all ended.
   bool waitAllEnded(const std::function<void()>& pump, std::chrono::milliseconds limit);
+  // Called on a worker's thread each time a worker suspends itself at the end of a run. Set it
+  // before the first worker starts.
+  void setSuspendListener(std::function<void()> listener);
+  void workerSuspended();
 
  private:
   mutable std::mutex mutex_;
   std::condition_variable ended_;
   int live_ = 0;
+  std::function<void()> suspendListener_;
 };
 
 class TFlashThread {
@@ -54,7 +59,7 @@ class TFlashThread {
  private:
   explicit TFlashThread(std::unique_ptr<PortWorker> worker) : worker_(std::move(worker)) {}
   static void threadMain(TFlashThread* self, WorkerRegistry* registry);
-  void execute();
+  void execute(WorkerRegistry& registry);
   void terminateAndWake();
 
   std::unique_ptr<PortWorker> worker_;

@@ -19,6 +19,8 @@ constexpr std::uint32_t ResetDoneMask = 0x1FFF;
 constexpr int EndSentenceGapMs = 100;
 constexpr int RestartSettleMs = 1000;
 
+constexpr std::string_view OpenProblemIndent = "     ";
+
 }  // namespace
 
 PortWorker::PortWorker(Station& station, std::uint16_t port, std::unique_ptr<SerialPort> serial,
@@ -78,7 +80,12 @@ void PortWorker::startRun() {
 
 bool PortWorker::openPortAndHandshake() {
   if (!serial_->open(record_.port, settings_.baudrateNmea)) {
-    handOff([this] { verdictOpenFailure(*this); });
+    // The verdict line is followed by the reason, so that the operator knows what to fix.
+    const std::string why = serial_->openProblem();
+    handOff([this, &why] {
+      verdictOpenFailure(*this);
+      if (!why.empty()) view().appendLine(std::string(OpenProblemIndent) + why);
+    });
     return false;
   }
   serial_->writeText(EndTestModeSentence);

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
@@ -61,6 +62,24 @@ bool flushRetrying(int fd, int queues) {
   return r == 0;
 }
 
+// The operator's words for why a device could not be opened or set up.
+std::string reasonOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return "no such device";
+    case EBUSY:
+    case EWOULDBLOCK:
+      return "held by another station";
+    case ENOTTY:
+    case EISDIR:
+      return "not a serial device";
+    default:
+      return std::strerror(error);
+  }
+}
+
 // DTR raised, RTS low. A pseudo-terminal has no modem lines; that is not an error.
 void setModemLines(int fd) {
   int dtr = TIOCM_DTR;
@@ -86,12 +105,12 @@ struct PosixSerialPort::Link {
   Link& operator=(const Link&) = delete;
 
   // Holds the port against every other opener: flock also stops root and other descriptors of
-  // this process, which TIOCEXCL lets through.
-  bool lockExclusive() {
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
-    if (::ioctl(fd, TIOCEXCL) != 0) return false;
+  // this process, which TIOCEXCL lets through. 0, or the error that refused it.
+  int lockExclusive() {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return errno;
+    if (::ioctl(fd, TIOCEXCL) != 0) return errno;
     exclusive = true;
-    return true;
+    return 0;
   }
 
   // Marks the link closed and wakes every call waiting in poll; the eventfd stays readable.
@@ -116,16 +135,20 @@ PosixSerialPort::~PosixSerialPort() { close(); }
 
 bool PosixSerialPort::open(std::uint16_t port, int baud) {
   close();
-  if (port == 0) return false;  // ports are numbered from 1
-
   const std::filesystem::path path = portLinkPath(portsDir_, port);
+  if (port == 0) return refuse(path, reasonOf(ENODEV));  // ports are numbered from 1
+
   const int fd = openRetrying(path.c_str());
-  if (fd < 0) return false;
+  if (fd < 0) return refuse(path, reasonOf(errno));
   // From here the link owns the descriptor: every early return below closes it.
   auto link = std::make_shared<Link>(fd);
-  if (link->wakeFd < 0) return false;
-  if (!link->lockExclusive()) return false;
-  if (!applyLineSettings(fd, baud)) return false;
+  if (link->wakeFd < 0) return refuse(path, std::strerror(errno));
+  if (const int error = link->lockExclusive()) return refuse(path, reasonOf(error));
+  errno = 0;
+  if (!applyLineSettings(fd, baud)) {
+    if (errno == ENOTTY) return refuse(path, reasonOf(errno));
+    return refuse(path, "does not take " + std::to_string(baud) + " baud");
+  }
   setModemLines(fd);
 
   // Start from empty queues. A tty that keeps refusing the purge is not usable.
@@ -134,11 +157,23 @@ bool PosixSerialPort::open(std::uint16_t port, int baud) {
     if (attempt > 0) std::this_thread::sleep_for(kPurgeRetryDelay);
     purged = flushRetrying(fd, TCIOFLUSH);
   }
-  if (!purged) return false;
+  if (!purged) return refuse(path, "does not clear its queues");
 
   std::lock_guard<std::mutex> lock(mutex_);
   link_ = std::move(link);
+  openProblem_.clear();
   return true;
+}
+
+bool PosixSerialPort::refuse(const std::filesystem::path& path, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  openProblem_ = path.string() + ": " + reason;
+  return false;
+}
+
+std::string PosixSerialPort::openProblem() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return openProblem_;
 }
 
 bool PosixSerialPort::isOpen() const {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "engine/serial_port.h"
 
@@ -22,6 +23,7 @@ class PosixSerialPort final : public SerialPort {
 
   bool open(std::uint16_t port, int baud) override;
   bool isOpen() const override;
+  std::string openProblem() const override;
   void writeText(std::string_view text) override;
   void writeFixed(std::string_view sentence13) override;
   std::size_t read(char* buffer, std::size_t max) override;
@@ -37,10 +39,13 @@ class PosixSerialPort final : public SerialPort {
 
   std::shared_ptr<Link> acquire() const;
   static void writeAll(const Link& link, const char* data, std::size_t size);
+  // Remembers why an open failed; returns false for the open to return.
+  bool refuse(const std::filesystem::path& path, const std::string& reason);
 
   std::filesystem::path portsDir_;
   mutable std::mutex mutex_;
   std::shared_ptr<Link> link_;  // null while closed
+  std::string openProblem_;
 };
 
 }  // namespace quenby

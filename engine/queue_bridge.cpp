@@ -16,9 +16,20 @@ void QueueBridge::synchronize(const std::function<void()>& fn) {
 }
 
 int QueueBridge::pump(std::chrono::milliseconds wait) {
+  return pumpUntil(std::chrono::steady_clock::now() + wait);
+}
+
+void QueueBridge::wake() {
+  std::lock_guard lock(mutex_);
+  woken_ = true;
+  queued_.notify_all();
+}
+
+int QueueBridge::pumpUntil(std::chrono::steady_clock::time_point deadline) {
   std::unique_lock lock(mutex_);
-  if (tasks_.empty() && wait.count() > 0)
-    queued_.wait_for(lock, wait, [this] { return !tasks_.empty(); });
+  if (tasks_.empty() && !woken_)
+    queued_.wait_until(lock, deadline, [this] { return !tasks_.empty() || woken_; });
+  woken_ = false;
   int ran = 0;
   while (!tasks_.empty()) {
     Task* task = tasks_.front();

@@ -22,6 +22,12 @@ class QueueBridge final : public UiBridge {
   // User-interface thread: runs every queued hand-off, waiting up to `wait` for the first one.
   // Returns how many ran.
   int pump(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+  // User-interface thread: runs every queued hand-off, waiting for the first one (or for wake())
+  // until the deadline. Returns how many ran.
+  int pumpUntil(std::chrono::steady_clock::time_point deadline);
+  // Any thread: ends the wait of pumpUntil() now, or the next one if none is waiting (a worker
+  // that became idle, a Stop from a signal).
+  void wake();
 
  private:
   struct Task {
@@ -35,6 +41,7 @@ class QueueBridge final : public UiBridge {
   std::condition_variable queued_;
   std::condition_variable finished_;
   std::deque<Task*> tasks_;
+  bool woken_ = false;
 };
 
 }  // namespace quenby

@@ -1,7 +1,9 @@
 #include "engine/run_completion.h"
 
 #include <string>
+#include <string_view>
 
+#include "engine/csv_field.h"
 #include "engine/number_format.h"
 #include "engine/port_worker.h"
 #include "engine/test_log.h"
@@ -9,33 +11,34 @@
 namespace quenby {
 namespace {
 
-constexpr const char* NotAvailable = "N/A";
+constexpr std::string_view NotAvailable = "N/A";
 const std::string Separator(48, '*');
 
 std::string passFailText(const WorkerRecord& r) {
   return r.verdictWord.load() == 1 ? std::string("Pass") : "Fail(" + r.runFailCode + ")";
 }
 
-// The version and output texts contain commas: they go in double quotes, and a double quote in
-// them is doubled so that the column stays one field.
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
-
+// One run line, column by column. Every text goes through the field rules of the log, so that
+// nothing a module or the operator sends can shift a column or start a row; texts the station
+// writes itself come out unchanged.
 class RunLine {
  public:
-  void add(const std::string& text) { line_ += text + ","; }
-  void add(const ItemSlot& slot) { add(slot.recorded ? slot.value : NotAvailable); }
-  void addQuoted(const ItemSlot& slot) { add(slot.recorded ? quoted(slot.value) : NotAvailable); }
+  void add(std::string_view text, FieldSource source = FieldSource::Station) {
+    line_ += csvField(text, source);
+    line_ += ',';
+  }
+  void add(const ItemSlot& slot, FieldSource source = FieldSource::Station) {
+    add(slot.recorded ? std::string_view(slot.value) : NotAvailable, source);
+  }
+  // The version and output texts contain commas: in double quotes when recorded.
+  void addQuoted(const ItemSlot& slot) {
+    if (!slot.recorded) return add(NotAvailable);
+    line_ += quotedCsvField(slot.value, FieldSource::Outside);
+    line_ += ',';
+  }
   void add(const PairSlot& slot) {
-    add(slot.recorded ? slot.first : NotAvailable);
-    add(slot.recorded ? slot.second : NotAvailable);
+    add(slot.recorded ? std::string_view(slot.first) : NotAvailable);
+    add(slot.recorded ? std::string_view(slot.second) : NotAvailable);
   }
   std::string finish(std::int32_t totalSeconds) {
     return line_ + std::to_string(totalSeconds) + "\r\n";
@@ -49,15 +52,15 @@ std::string buildRunLine(PortWorker& w, const LogTime& when, std::int32_t totalS
   const WorkerRecord& r = w.record();
   const ItemResults& s = r.results;
   RunLine line;
-  line.add(w.view().serialNumberText());
-  line.add(passFailText(r));
+  line.add(w.view().serialNumberText(), FieldSource::Outside);
+  line.add(passFailText(r), FieldSource::Outside);
   // A timed-out UpdateHZ measured no rate: its column shows 0, not the time-out text.
-  line.add(s.updateHz.recorded ? formatGeneral(s.updateHz.rate) : NotAvailable);
-  line.add(w.view().socketText());
-  line.add(w.port() != 0 ? "COM" + std::to_string(w.port()) : NotAvailable);
+  line.add(s.updateHz.recorded ? formatGeneral(s.updateHz.rate) : std::string(NotAvailable));
+  line.add(w.view().socketText(), FieldSource::Outside);
+  line.add(w.port() != 0 ? "COM" + std::to_string(w.port()) : std::string(NotAvailable));
   line.add(TestLog::dateText(when));
   line.add(TestLog::timeText(when));
-  line.add(s.flashDownload);
+  line.add(s.flashDownload, FieldSource::Outside);
   line.addQuoted(s.firmwareVersion);
   line.add(std::to_string(static_cast<unsigned>(w.settings().svId)));
   line.add(s.acquisitionTime);
@@ -66,7 +69,8 @@ std::string buildRunLine(PortWorker& w, const LogTime& when, std::int32_t totalS
   line.add(s.tcxo);
   line.add(s.cnr);
   line.add(s.coldStartTtff);
-  if (w.station().state.offeredItems & item::BluetoothMac) line.add(s.bluetoothMac);
+  if (w.station().state.offeredItems & item::BluetoothMac)
+    line.add(s.bluetoothMac, FieldSource::Outside);
   line.add(s.factoryReset);
   line.addQuoted(s.nmeaType);
   return line.finish(totalSeconds);
@@ -94,14 +98,16 @@ void completeRun(PortWorker& w) {
   const std::int32_t totalSeconds = w.clock().counter() - w.record().runStartTick;
 
   const std::string runLine = buildRunLine(w, when, totalSeconds);
-  showLines(w, log.appendRunLine(when, w.station().state.offeredItems, runLine));
+  const TestLog::Appended appended =
+      log.appendRunLine(when, w.station().state.offeredItems, runLine);
+  showLines(w, appended.logProblems);
 
   showVerdict(w);
   w.view().appendLine("[Finish]");
   w.view().appendLine("     Take(" + std::to_string(totalSeconds) + ") secs to test.");
   w.view().appendLine(Separator);
 
-  showLines(w, log.refreshBackup(when));
+  showLines(w, appended.backupProblems);
 }
 
 }  // namespace quenby

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace quenby {
@@ -26,6 +27,10 @@ class SerialPort {
   // object had open first. False when the port is missing, held elsewhere or refuses the settings.
   virtual bool open(std::uint16_t port, int baud) = 0;
   virtual bool isOpen() const = 0;
+  // Why the last open failed, for the operator: the port's path and the reason ("no such
+  // device", "held by another station", "not a serial device", ...). Empty when it did not fail
+  // or the link cannot tell.
+  virtual std::string openProblem() const { return {}; }
 
   // Writes the characters of text, no terminating zero. The result is not looked at by callers.
   virtual void writeText(std::string_view text) = 0;

@@ -86,6 +86,12 @@ class StationControl {
   void tick() { state_.timeoutCounter.fetch_add(1); }
   // Workers that have not ended yet (stopped or closed ones may still be finishing their run).
   int liveWorkers() const { return registry_.live(); }
+  // Called on a worker's thread each time a worker suspends itself at the end of its run (the
+  // station may have become idle): a shell that waits for hand-offs can wake up and look.
+  // Set it before the first run.
+  void setIdleListener(std::function<void()> listener) {
+    registry_.setSuspendListener(std::move(listener));
+  }
 
   // Closes every port (each run ends and still reaches the log), then waits until every worker
   // has ended, calling pump meanwhile (a worker may be waiting in a hand-off), at most `limit`.

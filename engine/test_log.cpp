@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 #include "settings/test_settings.h"
@@ -73,25 +75,95 @@ bool writeAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// Appends the header (when the log is still empty) and the run line in one write. The file lock
-// keeps another station process on the same folder from interleaving with it; a write that fails
-// halfway is cut back so that the log never ends in half a line.
-bool appendToLog(const fs::path& path, std::uint32_t offeredItems, const std::string& runLine) {
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd.valid()) return false;
+bool readAt(int fd, std::string& bytes, off_t offset) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done,
+                              offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// How much of the end of the log and of the backup is compared before a line is appended to the
+// backup: enough to notice a backup that was changed or belongs to another log, without reading
+// a whole day of lines.
+constexpr std::size_t ComparedTail = 4096;
+
+// True when the backup has the log's size and ends with the same bytes.
+bool backupMatches(int log, int backup, off_t size) {
+  struct stat info {};
+  if (::fstat(backup, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != size) return false;
+  const std::size_t tail = std::min<std::size_t>(ComparedTail, static_cast<std::size_t>(size));
+  std::string logTail(tail, '\0');
+  std::string backupTail(tail, '\0');
+  const off_t from = size - static_cast<off_t>(tail);
+  return readAt(log, logTail, from) && readAt(backup, backupTail, from) && logTail == backupTail;
+}
+
+// Writes the whole log beside the backup under a name of its own (another station writing into
+// the same folder never shares it) and puts it in the backup's place.
+bool rewriteBackup(int log, const fs::path& backup) {
+  std::string temporary =
+      (backup.parent_path() / ("." + backup.filename().string() + ".XXXXXX")).string();
+  FileDescriptor copy(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (!copy.valid()) return false;
+  struct stat info {};
+  bool copied = ::fstat(log, &info) == 0 && ::fchmod(copy.get(), 0644) == 0;
+  std::string chunk;
+  for (off_t at = 0; copied && at < info.st_size; at += static_cast<off_t>(chunk.size())) {
+    chunk.resize(std::min<std::size_t>(1 << 20, static_cast<std::size_t>(info.st_size - at)));
+    copied = readAt(log, chunk, at) && writeAll(copy.get(), chunk);
+  }
+  if (copied && ::rename(temporary.c_str(), backup.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+// Brings the backup to the log's new end: the same bytes appended when it matched the log before
+// them, the whole log copied when it did not (or when the append failed).
+bool updateBackup(int log, off_t sizeBefore, const std::string& bytes, const fs::path& backup) {
+  FileDescriptor fd(::open(backup.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.valid() && backupMatches(log, fd.get(), sizeBefore)) {
+    if (writeAll(fd.get(), bytes)) return true;
+    [[maybe_unused]] const int cut = ::ftruncate(fd.get(), sizeBefore);
+  }
+  return rewriteBackup(log, backup);
+}
+
+// Appends the header (when the log is still empty) and the run line in one write, then the same
+// bytes to the backup when there is one. The file lock keeps another station process on the same
+// folder from interleaving with it, in the log and in the backup; a write that fails halfway is
+// cut back so that the log never ends in half a line.
+struct LogWrite {
+  bool written = false;
+  bool backupFailed = false;
+};
+
+LogWrite appendToLog(const fs::path& path, const std::optional<fs::path>& backup,
+                     std::uint32_t offeredItems, const std::string& runLine) {
+  LogWrite result;
+  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd.valid()) return result;
   // A file system without locks still gets the line: the single append write is then the
   // only guard.
   while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
   }
 
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return result;
   const std::string bytes =
       info.st_size == 0 ? TestLog::headerLine(offeredItems) + runLine : runLine;
-  if (writeAll(fd.get(), bytes)) return true;
-  // If even the cut fails, nothing more can be done here: the memo shows the line.
-  [[maybe_unused]] const int cut = ::ftruncate(fd.get(), info.st_size);
-  return false;
+  if (!writeAll(fd.get(), bytes)) {
+    // If even the cut fails, nothing more can be done here: the memo shows the line.
+    [[maybe_unused]] const int cut = ::ftruncate(fd.get(), info.st_size);
+    return result;
+  }
+  result.written = true;
+  if (backup) result.backupFailed = !updateBackup(fd.get(), info.st_size, bytes, *backup);
+  return result;
 }
 
 }  // namespace
@@ -131,43 +203,29 @@ std::string TestLog::timeText(const LogTime& t) {
   return twoDigits(t.hour) + ":" + twoDigits(t.minute) + ":" + twoDigits(t.second);
 }
 
-std::vector<std::string> TestLog::appendRunLine(const LogTime& when, std::uint32_t offeredItems,
-                                                const std::string& runLine) {
-  std::vector<std::string> problems;
+TestLog::Appended TestLog::appendRunLine(const LogTime& when, std::uint32_t offeredItems,
+                                        const std::string& runLine) {
+  Appended result;
   std::lock_guard<std::mutex> guard(lock_);
 
   // The run line matters more than its backup: without the folder it is still written.
-  if (!ensureBackupFolder(folder_)) problems.emplace_back(BackupDirectoryError);
+  std::optional<fs::path> backup;
+  if (ensureBackupFolder(folder_))
+    backup = folder_ / BackupFolderName / ("B" + logFileName(when));
+  else
+    result.logProblems.emplace_back(BackupDirectoryError);
 
   const fs::path path = folder_ / logFileName(when);
-  if (!appendToLog(path, offeredItems, runLine)) {
-    problems.push_back("Cannot write the test log " + path.string());
-    problems.push_back(withoutLineEnd(runLine));
+  const LogWrite write = appendToLog(path, backup, offeredItems, runLine);
+  result.recorded = write.written;
+  if (!write.written) {
+    notRecorded_.fetch_add(1);
+    result.logProblems.push_back("Cannot write the test log " + path.string());
+    result.logProblems.push_back(withoutLineEnd(runLine));
   }
-  return problems;
-}
-
-std::vector<std::string> TestLog::refreshBackup(const LogTime& when) {
-  std::lock_guard<std::mutex> guard(lock_);
-  std::error_code ec;
-  const fs::path log = folder_ / logFileName(when);
-  const fs::path backupFolder = folder_ / BackupFolderName;
-  // A missing folder or log was already told to the operator when the line was appended.
-  if (!fs::is_directory(backupFolder, ec) || !fs::is_regular_file(log, ec)) return {};
-
-  // Copy beside the backup, then put the copy in its place: a copy that fails halfway leaves
-  // the previous backup as it was.
-  const fs::path backup = backupFolder / ("B" + logFileName(when));
-  fs::path partial = backup;
-  partial += ".part";
-  fs::copy_file(log, partial, fs::copy_options::overwrite_existing, ec);
-  if (!ec) fs::rename(partial, backup, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(partial, ignored);
-    return {"Cannot refresh the backup copy " + backup.string()};
-  }
-  return {};
+  if (write.backupFailed)
+    result.backupProblems.push_back("Cannot refresh the backup copy " + backup->string());
+  return result;
 }
 
 }  // namespace quenby

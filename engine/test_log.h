@@ -1,6 +1,7 @@
 // The day's CSV test log in the program's folder, and its backup copy.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -41,21 +42,34 @@ class TestLog {
   LogTime now() const { return now_(); }
   const std::filesystem::path& folder() const { return folder_; }
 
+  // What appending one run line came to.
+  struct Appended {
+    // The line is in the day's log.
+    bool recorded = false;
+    // Memo lines about the log itself: a backup folder that cannot be created, a log that cannot
+    // be opened or written (with its path and the run line, so that the operator can record it).
+    std::vector<std::string> logProblems;
+    // Memo lines about the backup copy (the log itself is fine).
+    std::vector<std::string> backupProblems;
+  };
+
   // Appends one run line (built by the caller, line end included) to the day's log, writing the
-  // header first when the file is new. Holds the log lock while writing and always releases it.
-  // Returns the memo lines that tell the operator about a problem (empty when all went well):
-  // a backup folder that cannot be created, a log that cannot be opened or written (with the
-  // path and the run line itself, so that the operator can record it).
-  std::vector<std::string> appendRunLine(const LogTime& when, std::uint32_t offeredItems,
-                                         const std::string& runLine);
-  // Rewrites backup/BTest_Log_<Y>.<M>.<D>.csv as a byte-for-byte copy of the day's log. Returns
-  // the memo line telling of a failed copy, if any; the log itself is never touched.
-  std::vector<std::string> refreshBackup(const LogTime& when);
+  // header first when the file is new, and the same bytes to backup/BTest_Log_<Y>.<M>.<D>.csv,
+  // so that the backup stays a byte-for-byte copy at the cost of one line. A backup that no
+  // longer matches the log (missing, cut short, changed) is rewritten from the log. Holds the
+  // log lock, and a file lock on the log against other stations writing into the same folder,
+  // for the whole of it, and always releases both.
+  Appended appendRunLine(const LogTime& when, std::uint32_t offeredItems,
+                         const std::string& runLine);
+
+  // Run lines that could not be written to the log since the station started.
+  int linesNotRecorded() const { return notRecorded_.load(); }
 
  private:
   std::filesystem::path folder_;
   std::mutex& lock_;
   std::function<LogTime()> now_;
+  std::atomic<int> notRecorded_{0};
 };
 
 }  // namespace quenby

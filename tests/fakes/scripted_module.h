@@ -36,6 +36,7 @@ class ScriptedModule final : public SerialPort {
 
   // ---- What happened ------------------------------------------------------------------
   bool failOpen = false;
+  std::string openProblemText;  // what a failed open tells
   int opens = 0;
   int lastBaud = 0;
   std::uint16_t lastPort = 0;
@@ -52,6 +53,7 @@ class ScriptedModule final : public SerialPort {
     return open_;
   }
   bool isOpen() const override { return open_; }
+  std::string openProblem() const override { return open_ ? "" : openProblemText; }
   void writeText(std::string_view text) override { recordWrite(std::string(text)); }
   void writeFixed(std::string_view sentence13) override {
     std::string bytes(sentence13);

@@ -58,8 +58,8 @@ std::vector<std::string> memoOf(const PrintedRun& printed, int port) {
   return printed.memo.count(port) ? printed.memo.at(port) : std::vector<std::string>{};
 }
 
-std::vector<std::string> logOf(const TestLogContents& log, int port) {
-  return log.linesByPort.count(port) ? log.linesByPort.at(port) : std::vector<std::string>{};
+std::vector<LogRow> logOf(const TestLogContents& log, int port) {
+  return log.linesByPort.count(port) ? log.linesByPort.at(port) : std::vector<LogRow>{};
 }
 
 bool isProgress(const std::string& line) {
@@ -176,7 +176,7 @@ DownloadCase passing(const char* name, std::string scenario, const std::string& 
   if (!flashName.empty()) memo.push_back("     Flash Type:" + flashName);
   memo.push_back(kVersionPass);
   return {name, std::move(scenario), "image 100%", memo,
-          {.verdict = "Pass", .flash = flashName, .version = "\"" + kImageVersion + "\""}};
+          {.verdict = "Pass", .flash = flashName, .version = kImageVersion}};
 }
 
 // A download that fails after the Download Agent has named the flash still shows its type; the
@@ -228,7 +228,8 @@ TEST(Download, EachFailureOfTheBootRomOrAgentEndsItsRunWithItsOwnText) {
               "Flash device not identified"),
       // Neither the download nor the tests can open the port.
       {"no module on the port", "-", "",
-       {kFailLine + "Failed to open the COM port", "     Fail!!   Open ComPort Fail!!"},
+       {kFailLine + "Failed to open the COM port", "     Fail!!   Open ComPort Fail!!",
+        "     {folder}/ports/COM{n}: no such device"},
        {.verdict = "Fail(ComPort)", .flash = "Failed to open the COM port"}},
   };
   runCases(cases, 128 * 1024, 1);

@@ -49,8 +49,8 @@ const std::vector<std::string> kSignalPass = joined({kPhasePass, kTcxoPass, kCnr
 const std::vector<std::string> kUpToSignalPass =
     joined({kVersionGroupPass, kAcqPass, kBitSyncPass, kSignalPass});
 
-const std::string kVersionText = "\"M-core_1.8,0000,,\"";
-const std::string kRatesText = "\"1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*\"";
+const std::string kVersionText = "M-core_1.8,0000,,";
+const std::string kRatesText = "1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*";
 
 // The log line of a module that passes everything up to and including Signal Quality.
 LogColumns passedUpToSignal(std::string verdict) {
@@ -76,9 +76,9 @@ struct ItemCase {
 
 std::vector<ItemCase> itemCases() {
   LogColumns versionTimeout = passedUpToSignal("Fail(Version)");
-  versionTimeout.version = "\"Timeout(3)\"";
+  versionTimeout.version = "Timeout(3)";
   LogColumns nmeaTimeout = passedUpToSignal("Fail(NMEA)");
-  nmeaTimeout.nmea = "\"Timeout(3)\"";
+  nmeaTimeout.nmea = "Timeout(3)";
   LogColumns hzTimeout = passedUpToSignal("Fail(UpdateHz)");
   hzTimeout.hz = "0";  // no rate was measured
   LogColumns cttffTimeout = passedUpToSignal("Fail(CTTFF)");
@@ -92,7 +92,7 @@ std::vector<ItemCase> itemCases() {
        passedAll()},
       {"firmware version differs", "version=M-core_1.9,0000,,\n",
        {"     Fail(Version)!!   Device[M-core_1.9,0000,,], Check[M-core_1.8,0000,,]"},
-       {.verdict = "Fail(Version)", .version = "\"M-core_1.9,0000,,\""}},
+       {.verdict = "Fail(Version)", .version = "M-core_1.9,0000,,"}},
       // The later replies still come and pass; each pass restarts the clock of the item that
       // is still waiting.
       {"firmware version never comes", std::string("version_delay=") + kNever + "\n",
@@ -110,7 +110,7 @@ std::vector<ItemCase> itemCases() {
                 "\tMEPH :\t0\t0", "\tMDGP :\t0\t0", "\tMDBG :\t0\t0", "\tZDA :\t1\t0",
                 "\tMCHN :\t0\t0"}}),
        {.verdict = "Fail(NMEA)", .version = kVersionText,
-        .nmea = "\"1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0*\""}},
+        .nmea = "1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0*"}},
       {"output rates never come", std::string("rates_delay=") + kNever + "\n",
        joined({kVersionPass, kHzPass, kAcqPass, kBitSyncPass, kSignalPass,
                {"     Fail(NMEA)!!   TimeOut!! [3]"}}),
@@ -210,11 +210,11 @@ TEST(ItemVerdicts, SixteenModulesEachEarnTheirOwnMemoAndLogLine) {
                      : "summary: 1 run(s), 0 passed, 1 failed");
 
     const auto lines = log.linesByPort.count(port) ? log.linesByPort.at(port)
-                                                   : std::vector<std::string>{};
+                                                   : std::vector<LogRow>{};
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(logLineMatches(lines[0], port, "12", c.log));
     // The log's total time is the one the memo reported.
-    EXPECT_EQ(csvColumns(lines[0]).back(), std::to_string(takeSeconds(memo)));
+    EXPECT_EQ(lines[0].back(), std::to_string(takeSeconds(memo)));
   }
 
   // What the station sent: the handshake (flags 000F: version group, acquisition, bit sync,

@@ -27,8 +27,8 @@ const std::vector<std::string> kVersionGroupPass{"     Pass!!   [M-core_1.8,0000
                                                  "     Pass!!   NMEA ",
                                                  "     Pass!!   UpdateHz:1Hz"};
 const std::string kAcqPass = "     Pass!!   Acq SV(29) in {n} sec(s).";
-const std::string kVersionText = "\"M-core_1.8,0000,,\"";
-const std::string kRatesText = "\"1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*\"";
+const std::string kVersionText = "M-core_1.8,0000,,";
+const std::string kRatesText = "1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*";
 
 // Holds a terminal the way another program would: open and locked.
 class HeldTerminal {
@@ -61,7 +61,7 @@ struct FaultCase {
 TEST(PortFaults, HeldVanishedAndWrongBaudPortsEndByTheirOwnVerdicts) {
   const std::vector<FaultCase> cases{
       {"held by another program", "",
-       {"     Fail!!   Open ComPort Fail!!"},
+       {"     Fail!!   Open ComPort Fail!!", "     {folder}/ports/COM1: held by another station"},
        {.verdict = "Fail(ComPort)"}},
       // It goes on for a second after its acquisition: its next sentence releases the reply.
       {"vanishes after its acquisition", "acq_delay=300\nbitsync_delay=60000\nvanish_after=2\n",
@@ -70,17 +70,17 @@ TEST(PortFaults, HeldVanishedAndWrongBaudPortsEndByTheirOwnVerdicts) {
         .bitSync = "Timeout(3)", .nmea = kRatesText}},
       {"faster UART than the station", "baud=115200\n",
        {"     Fail(Version)!!   TimeOut!! [3]"},
-       {.verdict = "Fail(Version)", .version = "\"Timeout(3)\""}},
+       {.verdict = "Fail(Version)", .version = "Timeout(3)"}},
       {"slower UART than the station", "baud=4800\n",
        {"     Fail(Version)!!   TimeOut!! [3]"},
-       {.verdict = "Fail(Version)", .version = "\"Timeout(3)\""}},
+       {.verdict = "Fail(Version)", .version = "Timeout(3)"}},
       {"good module", "",
        joined({kVersionGroupPass, {kAcqPass, "     Pass!!   Bit Sync in {n} sec(s)."}}),
        {.verdict = "Pass", .hz = "1", .version = kVersionText, .acq = "{n}", .bitSync = "{n}",
         .nmea = kRatesText}},
       // No module is started on the last port: its link does not exist.
       {"no link in the ports folder", "",
-       {"     Fail!!   Open ComPort Fail!!"},
+       {"     Fail!!   Open ComPort Fail!!", "     {folder}/ports/COM6: no such device"},
        {.verdict = "Fail(ComPort)"}},
   };
 
@@ -113,7 +113,7 @@ TEST(PortFaults, HeldVanishedAndWrongBaudPortsEndByTheirOwnVerdicts) {
     EXPECT_TRUE(memoMatches(memo, joined({cases[i].memo, finishLines()})));
     EXPECT_EQ(printed.summary.count(port), 1u);
     const auto lines = log.linesByPort.count(port) ? log.linesByPort.at(port)
-                                                   : std::vector<std::string>{};
+                                                   : std::vector<LogRow>{};
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(logLineMatches(lines[0], port, "29", cases[i].log));
   }

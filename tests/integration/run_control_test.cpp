@@ -17,15 +17,15 @@ const std::vector<std::string> kVersionGroupPass{"     Pass!!   [M-core_1.8,0000
 const std::string kAcqPass = "     Pass!!   Acq SV(29) in {n} sec(s).";
 const std::string kVersionMismatch =
     "     Fail(Version)!!   Device[M-core_1.9,0000,,], Check[M-core_1.8,0000,,]";
-const std::string kVersionText = "\"M-core_1.8,0000,,\"";
-const std::string kRatesText = "\"1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*\"";
+const std::string kVersionText = "M-core_1.8,0000,,";
+const std::string kRatesText = "1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*";
 
 std::vector<std::string> memoOf(const PrintedRun& printed, int port) {
   return printed.memo.count(port) ? printed.memo.at(port) : std::vector<std::string>{};
 }
 
-std::vector<std::string> logOf(const TestLogContents& log, int port) {
-  return log.linesByPort.count(port) ? log.linesByPort.at(port) : std::vector<std::string>{};
+std::vector<LogRow> logOf(const TestLogContents& log, int port) {
+  return log.linesByPort.count(port) ? log.linesByPort.at(port) : std::vector<LogRow>{};
 }
 
 TEST(RunControl, SecondRoundRunsAgainOnTheSameWorkers) {
@@ -62,7 +62,7 @@ TEST(RunControl, SecondRoundRunsAgainOnTheSameWorkers) {
                                {.verdict = "Pass", .hz = "1", .version = kVersionText,
                                 .acq = "{n}", .nmea = kRatesText}));
     EXPECT_TRUE(logLineMatches(failLines[round], 2, "29",
-                               {.verdict = "Fail(Version)", .version = "\"M-core_1.9,0000,,\""}));
+                               {.verdict = "Fail(Version)", .version = "M-core_1.9,0000,,"}));
   }
 
   // Each round opens the port, shakes hands and ends with the end sentences.
@@ -126,7 +126,7 @@ TEST(RunControl, InterruptStopsEveryPortAndLogsEachRunOnce) {
   EXPECT_EQ(log.lineCount, 4u);
   const std::vector<LogColumns> expected{
       {.verdict = "Fail(Abort)", .hz = "1", .version = kVersionText, .nmea = kRatesText},
-      {.verdict = "Fail(Version)", .version = "\"M-core_1.9,0000,,\""},
+      {.verdict = "Fail(Version)", .version = "M-core_1.9,0000,,"},
       {.verdict = "Fail(Abort)"},
       {.verdict = "Fail(Abort)", .hz = "1", .version = kVersionText, .acq = "{n}",
        .bitSync = "{n}", .nmea = kRatesText},

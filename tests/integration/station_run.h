@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes/csv_reader.h"
 #include "fakes/temp_folder.h"
 #include "modsim/simulator_process.h"
 
@@ -33,12 +34,15 @@ using namespace std::chrono_literals;
 // ---- quenby-run as a child process -----------------------------------------------------------
 
 // Started in a station folder; stdout is collected as it comes, stderr goes to a file beside it.
+// With a blocked output, stdout is a pipe that is already full and that nobody reads until
+// finish(): a paused pager or a stopped terminal.
 class RunnerProcess {
  public:
   RunnerProcess(const fs::path& program, const std::vector<std::string>& args,
-                const fs::path& stderrFile) {
+                const fs::path& stderrFile, bool blockedOutput = false) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
+    if (blockedOutput) fillPipe(out[1]);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], STDOUT_FILENO);
@@ -90,20 +94,31 @@ class RunnerProcess {
   }
 
   void signal(int number) { ::kill(pid_, number); }
+  pid_t pid() const { return pid_; }
 
   // Reads to the end of the output and collects the exit status; -1 when the process did not end
   // by itself within the limit (it is then killed).
   int finish(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     readUntil([this](const std::string&) { return eof_; }, limit);
-    while (std::chrono::steady_clock::now() < deadline) {
+    if (exited_) return status_;
+    return waitForExit(std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()));
+  }
+
+  // Waits for the process to end without reading its output; its exit status, or -1 when it
+  // did not end within the limit.
+  int waitForExit(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    do {
       int status = 0;
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status_;
       }
       ::usleep(10'000);
-    }
+    } while (std::chrono::steady_clock::now() < deadline);
     return -1;
   }
 
@@ -112,7 +127,19 @@ class RunnerProcess {
  private:
   static constexpr std::size_t kChunk = 4096;
 
+  // Shrinks the pipe to its smallest size and fills it with empty lines.
+  static void fillPipe(int writeEnd) {
+    ::fcntl(writeEnd, F_SETPIPE_SZ, kChunk);
+    const int flags = ::fcntl(writeEnd, F_GETFL);
+    ::fcntl(writeEnd, F_SETFL, flags | O_NONBLOCK);
+    const std::string lines(kChunk, '\n');
+    while (::write(writeEnd, lines.data(), lines.size()) > 0) {
+    }
+    ::fcntl(writeEnd, F_SETFL, flags);
+  }
+
   pid_t pid_ = -1;
+  int status_ = -1;
   int stdout_ = -1;
   bool eof_ = false;
   bool exited_ = false;
@@ -156,7 +183,8 @@ struct PrintedRun {
 
 // ---- Line patterns ---------------------------------------------------------------------------
 
-// An expected line: literal text in which "{n}" stands for a whole number that depends on timing.
+// An expected line: literal text in which "{n}" stands for a whole number that depends on timing
+// and "{folder}" for the temporary folder of the test (an absolute path without blanks).
 // A pattern made by repeated() matches one or more equal lines in a row.
 inline constexpr std::string_view kRepeatMark = "{+}";
 
@@ -168,6 +196,11 @@ inline std::regex patternRegex(std::string_view pattern) {
     if (pattern.substr(i, 3) == "{n}") {
       re += "-?[0-9]+";
       i += 2;
+      continue;
+    }
+    if (pattern.substr(i, 8) == "{folder}") {
+      re += "/[^ ]+";
+      i += 7;
       continue;
     }
     const char c = pattern[i];
@@ -244,22 +277,16 @@ struct LogColumns {
   std::string nmea = "N/A";
 };
 
-// A log line cut into columns; a double-quoted column keeps its quotes and its commas.
-inline std::vector<std::string> csvColumns(const std::string& line) {
-  std::vector<std::string> columns(1);
-  bool quoted = false;
-  for (char c : line) {
-    if (c == '"') quoted = !quoted;
-    if (c == ',' && !quoted) {
-      columns.emplace_back();
-      continue;
-    }
-    columns.back() += c;
-  }
-  return columns;
+// One run line of the log as a CSV reader gives it back: its columns, quotes taken off.
+using LogRow = std::vector<std::string>;
+
+inline std::string shown(const LogRow& row) {
+  std::string text;
+  for (const auto& column : row) text += (text.empty() ? "|" : "|,|") + column;
+  return text + "|";
 }
 
-inline ::testing::AssertionResult logLineMatches(const std::string& line, int port,
+inline ::testing::AssertionResult logLineMatches(const LogRow& columns, int port,
                                                  const std::string& svId,
                                                  const LogColumns& want) {
   const std::vector<std::string> expected{
@@ -268,9 +295,8 @@ inline ::testing::AssertionResult logLineMatches(const std::string& line, int po
       want.cnrMean, want.cnrSigma, want.cttff, want.reset, want.nmea, "{n}"};
   static const std::regex date("[0-9]{4}-[0-9]{2}-[0-9]{2}");
   static const std::regex time("[0-9]{2}:[0-9]{2}:[0-9]{2}");
-  const auto columns = csvColumns(line);
   if (columns.size() != expected.size())
-    return ::testing::AssertionFailure() << columns.size() << " columns in |" << line << "|";
+    return ::testing::AssertionFailure() << columns.size() << " columns in " << shown(columns);
   for (std::size_t i = 0; i < expected.size(); ++i) {
     bool ok;
     if (expected[i] == "{date}") ok = std::regex_match(columns[i], date);
@@ -278,60 +304,75 @@ inline ::testing::AssertionResult logLineMatches(const std::string& line, int po
     else ok = matchesPattern(columns[i], expected[i]);
     if (!ok)
       return ::testing::AssertionFailure() << "column " << i + 1 << " is |" << columns[i]
-                                           << "|, expected |" << expected[i] << "| in |"
-                                           << line << "|";
+                                           << "|, expected |" << expected[i] << "| in "
+                                           << shown(columns);
   }
   return ::testing::AssertionSuccess();
 }
 
+inline std::string readWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // The day's test log of a station folder, checked for what every log must be: exactly one log
-// file, named after a date, its header once and first, every line ended by CR LF, and a backup
-// copy that is byte for byte the same. Holds the run lines by port, in order.
+// file, named after a date, its header once and first, every line ended by CR LF, every row read
+// back by a CSV reader with the header's columns, and a backup copy that is byte for byte the
+// same. Holds the run lines by port, in order.
 struct TestLogContents {
-  std::map<int, std::vector<std::string>> linesByPort;
+  std::map<int, std::vector<LogRow>> linesByPort;
   std::size_t lineCount = 0;
+  std::string text;  // the whole log
 };
 
-inline TestLogContents readTestLog(const fs::path& folder) {
-  TestLogContents contents;
+inline fs::path testLogPath(const fs::path& folder) {
   std::vector<fs::path> logs;
-  static const std::regex logName(R"(Test_Log_[0-9]{4}\.[1-9][0-9]?\.[1-9][0-9]?\.csv)");
   for (const auto& entry : fs::directory_iterator(folder))
     if (entry.path().filename().string().starts_with("Test_Log_")) logs.push_back(entry.path());
   EXPECT_EQ(logs.size(), 1u) << "test logs in " << folder;
-  if (logs.size() != 1) return contents;
-  const std::string name = logs[0].filename().string();
+  return logs.size() == 1 ? logs[0] : fs::path();
+}
+
+inline TestLogContents readTestLog(const fs::path& folder) {
+  TestLogContents contents;
+  const fs::path log = testLogPath(folder);
+  if (log.empty()) return contents;
+  const std::string name = log.filename().string();
+  static const std::regex logName(R"(Test_Log_[0-9]{4}\.[1-9][0-9]?\.[1-9][0-9]?\.csv)");
   EXPECT_TRUE(std::regex_match(name, logName)) << name;
 
-  const auto readAll = [](const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  };
-  const std::string text = readAll(logs[0]);
-  EXPECT_EQ(readAll(folder / "backup" / ("B" + name)), text) << "backup copy of " << name;
+  const std::string text = readWholeFile(log);
+  contents.text = text;
+  EXPECT_EQ(readWholeFile(folder / "backup" / ("B" + name)), text) << "backup copy of " << name;
 
   EXPECT_TRUE(text.ends_with("\r\n")) << "log ends in half a line";
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
+  const auto count = [&text](std::string_view what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("\n"), count("\r\n")) << "a bare line feed in the log";
+  EXPECT_EQ(count("\r"), count("\r\n")) << "a bare carriage return in the log";
+
+  const testing::CsvRows csv = testing::readCsv(text);
+  EXPECT_EQ(csv.error, "");
+  if (csv.rows.empty()) {
+    ADD_FAILURE() << "empty log";
+    return contents;
   }
-  EXPECT_FALSE(lines.empty());
-  if (lines.empty()) return contents;
-  EXPECT_EQ(lines[0], kLogHeader);
-  static const std::regex comPort(",COM([0-9]+),");
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    EXPECT_EQ(lines[i].find('\n'), std::string::npos) << "bare line feed in |" << lines[i] << "|";
-    EXPECT_NE(lines[i], kLogHeader) << "header repeated on line " << i + 1;
+  const testing::CsvRows header = testing::readCsv(kLogHeader);
+  EXPECT_EQ(csv.rows[0], header.rows.at(0));
+  static const std::regex comPort("COM([0-9]+)");
+  for (std::size_t i = 1; i < csv.rows.size(); ++i) {
+    const LogRow& row = csv.rows[i];
+    EXPECT_EQ(row.size(), header.rows[0].size()) << "line " << i + 1 << ": " << shown(row);
+    EXPECT_NE(row, header.rows[0]) << "header repeated on line " << i + 1;
     std::smatch m;
-    if (!std::regex_search(lines[i], m, comPort)) {
-      ADD_FAILURE() << "no port in |" << lines[i] << "|";
+    if (row.size() < 5 || !std::regex_match(row[4], m, comPort)) {
+      ADD_FAILURE() << "no port in " << shown(row);
       continue;
     }
-    contents.linesByPort[std::stoi(m[1])].push_back(lines[i]);
+    contents.linesByPort[std::stoi(m[1])].push_back(row);
     ++contents.lineCount;
   }
   return contents;
@@ -378,8 +419,10 @@ class StationFolder {
     return status;
   }
 
-  std::unique_ptr<RunnerProcess> startRun(const std::vector<std::string>& args) const {
-    return std::make_unique<RunnerProcess>(path() / "quenby-run", args, path() / "stderr.txt");
+  std::unique_ptr<RunnerProcess> startRun(const std::vector<std::string>& args,
+                                          bool blockedOutput = false) const {
+    return std::make_unique<RunnerProcess>(path() / "quenby-run", args, path() / "stderr.txt",
+                                           blockedOutput);
   }
 
   RunResult run(const std::vector<std::string>& args) const {

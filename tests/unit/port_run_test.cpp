@@ -157,8 +157,11 @@ TEST_F(PortRun, AcquisitionTimeOutAfter61Seconds) {
 TEST_F(PortRun, PortThatCannotBeOpenedFailsWithComPort) {
   enable(item::FirmwareVersion | item::AcquisitionTime);
   h.module->failOpen = true;
+  h.module->openProblemText = "/station/ports/COM3: held by another station";
   h.worker->run();
-  EXPECT_EQ(h.view.memo, concat({"     Fail!!   Open ComPort Fail!!"}, finish(0)));
+  EXPECT_EQ(h.view.memo, concat({"     Fail!!   Open ComPort Fail!!",
+                                 "     /station/ports/COM3: held by another station"},
+                                finish(0)));
   EXPECT_TRUE(h.module->writes.empty());
   EXPECT_EQ(runLines(h),
             ",Fail(ComPort),N/A,,COM3,2009-05-07,13:05:09,N/A,N/A,29,N/A,N/A,N/A,N/A,N/A,N/A,N/A,"

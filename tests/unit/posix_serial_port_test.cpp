@@ -165,19 +165,23 @@ TEST_F(PosixSerialPortTest, OpenFailsWithoutAUsableDevice) {
     std::uint16_t port;
     int baud;
     const char* what;
+    std::string reason;  // told after the port's path
   };
   const Case cases[] = {
-      {4, 38400, "no link"},
-      {2, 38400, "link to a missing device"},
-      {3, 38400, "not a terminal"},
-      {0, 38400, "port number 0"},
-      {1, 0, "baud rate 0"},
-      {1, -9600, "negative baud rate"},
+      {4, 38400, "no link", "no such device"},
+      {2, 38400, "link to a missing device", "no such device"},
+      {3, 38400, "not a terminal", "not a serial device"},
+      {0, 38400, "port number 0", "no such device"},
+      {1, 0, "baud rate 0", "does not take 0 baud"},
+      {1, -9600, "negative baud rate", "does not take -9600 baud"},
   };
   for (const Case& c : cases) {
     PosixSerialPort port(ports_.path());
     EXPECT_FALSE(port.open(c.port, c.baud)) << c.what;
     EXPECT_FALSE(port.isOpen()) << c.what;
+    EXPECT_EQ(port.openProblem(),
+              (ports_.path() / ("COM" + std::to_string(c.port))).string() + ": " + c.reason)
+        << c.what;
   }
   // A refused open leaves nothing held behind.
   PosixSerialPort port(ports_.path());
@@ -191,6 +195,7 @@ TEST_F(PosixSerialPortTest, HeldPortCannotBeOpenedAgain) {
   PosixSerialPort other(ports_.path());
   EXPECT_FALSE(other.open(1, 38400));
   EXPECT_FALSE(other.isOpen());
+  EXPECT_EQ(other.openProblem(), (ports_.path() / "COM1").string() + ": held by another station");
   EXPECT_EQ(currentBaud(pty_.master()), 38400);  // the refused open did not touch the line
 
   holder.writeText("still mine");

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <functional>
 
+#include "tests/fakes/csv_reader.h"
 #include "tests/fakes/worker_harness.h"
 
 namespace quenby {
 namespace {
 
+using testing::readCsv;
 using testing::WorkerHarness;
 
 const std::string Header =
@@ -107,6 +109,54 @@ TEST(RunCompletion, ColumnsFollowTheSlots) {
     EXPECT_EQ(h.logText(), Header + prefix + c.expected) << c.name;
     EXPECT_EQ(h.view.verdict, 0) << c.name;
     EXPECT_EQ(h.view.caption(), "COM 3     Fail(" + h.worker->record().runFailCode + ")") << c.name;
+  }
+}
+
+TEST(RunCompletion, TextsFromModulesAndOperatorKeepEveryColumnAndRow) {
+  struct Case {
+    std::string text;   // what the module or the operator gave
+    std::string shown;  // what a CSV reader gets back
+    std::string failColumn;  // the same as a fail code in the Pass/Fail column
+  } cases[] = {
+      {"a,b", "a,b", "Fail(a,b)"},
+      {"say \"hi\"", "say \"hi\"", "Fail(say \"hi\")"},
+      {"cr\rlf\nend", "cr lf end", "Fail(cr lf end)"},
+      {std::string("nul\0esc\x1b[2Jdel\x7f", 15), "nul esc [2Jdel ", "Fail(nul esc [2Jdel )"},
+      {"=HYPERLINK(\"http://x\",\"click\")", "'=HYPERLINK(\"http://x\",\"click\")",
+       "Fail(=HYPERLINK(\"http://x\",\"click\"))"},
+      {"+1", "'+1", "Fail(+1)"},
+      {"-x", "'-x", "Fail(-x)"},
+      {"@sum", "'@sum", "Fail(@sum)"},
+      {"\r=cmd", " =cmd", "Fail( =cmd)"},
+      {"caf\xc3\xa9 \xff", "caf\xc3\xa9 \xff", "Fail(caf\xc3\xa9 \xff)"},
+  };
+  for (const auto& c : cases) {
+    WorkerHarness h;
+    h.state.offeredItems |= item::BluetoothMac;
+    h.view.serialNumber = c.text;
+    h.view.socket = c.text;
+    completeAfter(h, item::FirmwareVersion, 4, [&](WorkerRecord& r) {
+      r.runFailCode = c.text;
+      r.results.flashDownload = {true, c.text};
+      r.results.firmwareVersion = {true, c.text};
+      r.results.tcxo = {true, "-41.000", "-0.250"};
+      r.results.bluetoothMac = {true, c.text};
+      r.results.nmeaType = {true, c.text};
+    });
+    SCOPED_TRACE(h.logText());
+    const auto csv = readCsv(h.logText());
+    ASSERT_EQ(csv.error, "");
+    ASSERT_EQ(csv.rows.size(), 2u);
+    ASSERT_EQ(csv.rows[0].size(), 22u);
+    const auto& row = csv.rows[1];
+    ASSERT_EQ(row.size(), 22u);
+    const std::vector<std::pair<std::size_t, std::string>> expected{
+        {0, c.shown},  {1, c.failColumn}, {3, c.shown},  {4, "COM3"},  {7, c.shown},
+        {8, c.shown},  {13, "-41.000"}, {14, "-0.250"}, {18, c.shown}, {20, c.shown},
+        {21, "4"}};
+    for (const auto& [column, text] : expected) EXPECT_EQ(row[column], text) << "column " << column;
+    // The station's own numbers are written as they were, unquoted.
+    EXPECT_NE(h.logText().find(",-41.000,-0.250,"), std::string::npos);
   }
 }
 

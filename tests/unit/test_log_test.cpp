@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -49,23 +52,25 @@ struct TestLogFixture : ::testing::Test {
   std::mutex lock;
   TestLog log{folder.path(), lock, [] { return May7; }};
 
+  // Every memo line of the append, about the log and about the backup.
   std::vector<std::string> append(const std::string& line) {
-    auto problems = log.appendRunLine(May7, 0x305F, line);
+    auto appended = log.appendRunLine(May7, 0x305F, line);
     // Every path lets go of the lock.
     EXPECT_TRUE(lock.try_lock());
     lock.unlock();
+    auto problems = appended.logProblems;
+    problems.insert(problems.end(), appended.backupProblems.begin(),
+                    appended.backupProblems.end());
     return problems;
   }
 };
 
 TEST_F(TestLogFixture, FirstLineOfTheDayBringsTheHeaderAndBackupFollows) {
   EXPECT_TRUE(append("a,1\r\n").empty());
-  EXPECT_TRUE(log.refreshBackup(May7).empty());
   EXPECT_EQ(folder.read(LogName), HeaderNoBt + "a,1\r\n");
   EXPECT_EQ(folder.read(BackupName), folder.read(LogName));
 
   EXPECT_TRUE(append("b,2\r\n").empty());
-  EXPECT_TRUE(log.refreshBackup(May7).empty());
   EXPECT_EQ(folder.read(LogName), HeaderNoBt + "a,1\r\nb,2\r\n");
   EXPECT_EQ(folder.read(BackupName), folder.read(LogName));
 }
@@ -73,7 +78,7 @@ TEST_F(TestLogFixture, FirstLineOfTheDayBringsTheHeaderAndBackupFollows) {
 TEST_F(TestLogFixture, BackupFolderThatCannotBeCreatedDoesNotLoseTheLine) {
   folder.write("backup", "not a folder");
   EXPECT_EQ(append("a,1\r\n"), std::vector<std::string>{"Cannot create backup directory."});
-  EXPECT_TRUE(log.refreshBackup(May7).empty());
+  EXPECT_EQ(log.linesNotRecorded(), 0);
   EXPECT_EQ(folder.read(LogName), HeaderNoBt + "a,1\r\n");
   EXPECT_EQ(folder.read("backup"), "not a folder");
 }
@@ -84,30 +89,37 @@ TEST_F(TestLogFixture, LogThatCannotBeWrittenShowsPathAndLine) {
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_EQ(problems[0], "Cannot write the test log " + (folder / LogName).string());
   EXPECT_EQ(problems[1], "a,1");
+  EXPECT_EQ(log.linesNotRecorded(), 1);
 }
 
 TEST_F(TestLogFixture, FailedBackupCopyLeavesLogAndTellsOnce) {
   std::filesystem::create_directories(folder / BackupName);  // the copy's name is taken
-  ASSERT_TRUE(append("a,1\r\n").empty());
-  const auto problems = log.refreshBackup(May7);
+  const auto problems = append("a,1\r\n");
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_NE(problems[0].find("backup"), std::string::npos);
   EXPECT_EQ(folder.read(LogName), HeaderNoBt + "a,1\r\n");
 }
 
-TEST_F(TestLogFixture, ConcurrentWritersNeverInterleaveLines) {
+TEST_F(TestLogFixture, ConcurrentWritersNeverInterleaveLinesAndKeepOneBackup) {
   // Two writers with their own locks stand for two station processes on one folder.
   std::mutex otherLock;
   TestLog other{folder.path(), otherLock, [] { return May7; }};
   constexpr int PerWriter = 200;
-  auto writer = [](TestLog& l, char tag) {
-    for (int i = 0; i < PerWriter; ++i)
-      l.appendRunLine(May7, 0x305F, std::string(300, tag) + std::to_string(i) + "\r\n");
+  auto writer = [](TestLog& l, char tag, int& problems) {
+    for (int i = 0; i < PerWriter; ++i) {
+      const auto appended =
+          l.appendRunLine(May7, 0x305F, std::string(300, tag) + std::to_string(i) + "\r\n");
+      problems += static_cast<int>(appended.logProblems.size() + appended.backupProblems.size());
+    }
   };
-  std::thread a(writer, std::ref(log), 'a');
-  std::thread b(writer, std::ref(other), 'b');
+  int problemsA = 0;
+  int problemsB = 0;
+  std::thread a(writer, std::ref(log), 'a', std::ref(problemsA));
+  std::thread b(writer, std::ref(other), 'b', std::ref(problemsB));
   a.join();
   b.join();
+  EXPECT_EQ(problemsA + problemsB, 0);
+  EXPECT_EQ(folder.read(BackupName), folder.read(LogName));
 
   std::istringstream in(folder.read(LogName));
   std::string line;
@@ -121,6 +133,54 @@ TEST_F(TestLogFixture, ConcurrentWritersNeverInterleaveLines) {
     seen.insert(line);
   }
   EXPECT_EQ(seen.size(), 2u * PerWriter);
+}
+
+// The backup grows by the appended line itself: it stays the same file, however long the day's
+// log has grown.
+TEST_F(TestLogFixture, BackupTakesTheSameBytesInsteadOfACopy) {
+  ASSERT_TRUE(append("a,1\r\n").empty());
+  struct stat before {};
+  ASSERT_EQ(::stat((folder / BackupName).c_str(), &before), 0);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(append("b,2\r\n").empty());
+  struct stat after {};
+  ASSERT_EQ(::stat((folder / BackupName).c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(folder.read(BackupName), HeaderNoBt + "a,1\r\n" + std::string("b,2\r\n") +
+                                         "b,2\r\n" + "b,2\r\n");
+}
+
+TEST_F(TestLogFixture, BackupThatNoLongerMatchesTheLogIsRewrittenFromIt) {
+  struct Case {
+    const char* name;
+    std::function<void(TempFolder&)> spoil;
+  } cases[] = {
+      {"removed", [](TempFolder& f) { std::filesystem::remove(f / BackupName); }},
+      {"cut short", [](TempFolder& f) { std::filesystem::resize_file(f / BackupName, 10); }},
+      {"changed, same size",
+       [](TempFolder& f) {
+         std::string text = f.read(BackupName);
+         text[text.size() - 3] = 'X';
+         f.write(BackupName, text);
+       }},
+      {"longer", [](TempFolder& f) { f.write(BackupName, f.read(BackupName) + "extra\r\n"); }},
+      {"another day's log",
+       [](TempFolder& f) { f.write(BackupName, std::string(f.read(LogName).size(), 'z')); }},
+  };
+  for (const auto& c : cases) {
+    TempFolder fresh;
+    std::mutex freshLock;
+    TestLog freshLog{fresh.path(), freshLock, [] { return May7; }};
+    ASSERT_TRUE(freshLog.appendRunLine(May7, 0x305F, "a,1\r\n").backupProblems.empty());
+    c.spoil(fresh);
+    const auto appended = freshLog.appendRunLine(May7, 0x305F, "b,2\r\n");
+    EXPECT_TRUE(appended.backupProblems.empty()) << c.name;
+    EXPECT_EQ(fresh.read(BackupName), HeaderNoBt + "a,1\r\nb,2\r\n") << c.name;
+    // The copy's temporary file is gone.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(fresh / "backup"),
+                            std::filesystem::directory_iterator()),
+              1)
+        << c.name;
+  }
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 #include "tools/run/console_view.h"
 
+#include "tools/run/terminal_text.h"
+
 namespace quenby::run {
 
-ConsoleView::ConsoleView(std::uint16_t port, std::FILE* out)
+ConsoleView::ConsoleView(std::uint16_t port, ConsoleWriter& out)
     : port_(port), out_(out), caption_("COM " + std::to_string(port)) {}
 
 void ConsoleView::print(const std::string& text) {
-  std::fprintf(out_, "[COM %u] %s\n", static_cast<unsigned>(port_), text.c_str());
-  std::fflush(out_);
+  out_.print("[COM " + std::to_string(port_) + "] " + printableText(text));
 }
 
 void ConsoleView::resetForRun() {

@@ -1,19 +1,19 @@
 // A port "window" on standard output: every memo line as "[COM <n>] <line>", each chart refresh
-// as the satellites with their CNR, download progress at most once per 10 %.
+// as the satellites with their CNR, download progress at most once per 10 %. Lines go out through
+// the console writer, with control characters shown escaped.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <mutex>
 #include <string>
 
 #include "engine/port_view.h"
+#include "tools/run/console_writer.h"
 
 namespace quenby::run {
 
 class ConsoleView final : public PortView {
  public:
-  ConsoleView(std::uint16_t port, std::FILE* out);
+  ConsoleView(std::uint16_t port, ConsoleWriter& out);
 
   void resetForRun() override;
   void appendLine(const std::string& line) override;
@@ -37,7 +37,7 @@ class ConsoleView final : public PortView {
   void printProgress(int percent);
 
   std::uint16_t port_;
-  std::FILE* out_;
+  ConsoleWriter& out_;
   std::string caption_;
   std::string phase_ = "download";
   int lastShownProgress_ = -1;

@@ -5,7 +5,15 @@
 //
 // Exit status: 0 when every run passed, 1 when any failed, 2 for usage or settings errors and
 // for a Download Agent or image that fails its check when the download is to run ("DA Error!",
-// "Image Error!" on stderr).
+// "Image Error!" on stderr), 3 when a run's line could not be written to the test log (results
+// not recorded), whatever the verdicts.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -19,17 +27,15 @@
 #include "settings/ini_file.h"
 #include "settings/number_text.h"
 #include "tools/run/headless_station.h"
+#include "tools/run/stop_signals.h"
 
 namespace {
 
 constexpr int ExitPassed = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
+constexpr int ExitNotRecorded = 3;
 constexpr int MaxRounds = 100000;
-
-std::atomic<bool> interrupted{false};
-
-void onSignal(int) { interrupted.store(true); }
 
 struct Options {
   std::filesystem::path settingsFile;
@@ -47,20 +53,70 @@ int usage(const std::string& problem) {
   return ExitUsage;
 }
 
-// "3,5,12" -> {3, 5, 12}; nullopt when a piece is not a port number from 1 to 65535.
-std::optional<std::vector<std::uint16_t>> parsePorts(std::string_view text) {
+// "3,5,12" -> {3, 5, 12}, or why the list is refused: a piece that is not a port number from 1
+// to 65535, more than 16 ports, or a port named twice (two runs would fight over one module).
+struct PortChoice {
   std::vector<std::uint16_t> ports;
+  std::string problem;
+};
+
+PortChoice parsePorts(std::string_view text) {
+  constexpr const char* Form =
+      "--com takes 1 to 16 port numbers from 1 to 65535, separated by commas";
+  PortChoice choice;
   while (!text.empty()) {
     const auto comma = text.find(',');
     const auto piece = text.substr(0, comma);
     const auto value = quenby::parseInteger(piece);
-    if (piece.empty() || !value || *value < 1 || *value > 65535) return std::nullopt;
-    ports.push_back(static_cast<std::uint16_t>(*value));
+    if (piece.empty() || !value || *value < 1 || *value > 65535) return {{}, Form};
+    const auto port = static_cast<std::uint16_t>(*value);
+    if (std::find(choice.ports.begin(), choice.ports.end(), port) != choice.ports.end())
+      return {{}, "--com names port " + std::to_string(port) + " more than once"};
+    choice.ports.push_back(port);
     if (comma == std::string_view::npos) break;
     text.remove_prefix(comma + 1);
   }
-  if (ports.empty() || ports.size() > quenby::MaxChosenPorts) return std::nullopt;
+  if (choice.ports.empty() || choice.ports.size() > quenby::MaxChosenPorts) return {{}, Form};
+  return choice;
+}
+
+// Why a settings file that is there cannot be read (a folder, no read permission, a link that
+// leads nowhere or in a circle); empty when it can be read or is not there at all.
+std::string unreadableReason(const std::filesystem::path& file) {
+  struct stat link {};
+  if (::lstat(file.c_str(), &link) != 0) return {};  // no file: a first start
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  struct stat info {};
+  std::string reason;
+  char byte;
+  if (::fstat(fd, &info) != 0) {
+    reason = std::strerror(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    reason = std::strerror(EISDIR);
+  } else if (!S_ISREG(info.st_mode)) {
+    reason = "not a regular file";
+  } else if (::read(fd, &byte, 1) < 0) {
+    reason = std::strerror(errno);
+  }
+  ::close(fd);
+  return reason;
+}
+
+// The chosen ports of the settings, each once.
+std::vector<std::uint16_t> settingsPorts(const quenby::RunState& state) {
+  std::vector<std::uint16_t> ports;
+  for (auto port : state.chosenPorts)
+    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
   return ports;
+}
+
+// A last word on stderr that must not hold up the exit: written only when the output takes it
+// at once (a stopped terminal or a full pipe does not).
+void tellIfItTakesIt(const std::string& text) {
+  pollfd out{STDERR_FILENO, POLLOUT, 0};
+  if (::poll(&out, 1, 0) == 1 && (out.revents & POLLOUT))
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
 }  // namespace
@@ -83,9 +139,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--com") {
       auto v = value();
       if (!v) return usage("--com needs port numbers");
-      options.ports = parsePorts(*v);
-      if (!options.ports)
-        return usage("--com takes 1 to 16 port numbers from 1 to 65535, separated by commas");
+      PortChoice choice = parsePorts(*v);
+      if (!choice.problem.empty()) return usage(choice.problem);
+      options.ports = std::move(choice.ports);
     } else if (arg == "--skip-download") {
       options.skipDownload = true;
     } else if (arg == "--rounds") {
@@ -102,19 +158,32 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
   std::signal(SIGPIPE, SIG_IGN);
 
   // A missing Torvane.ini means a first start (every setting at its default), as for the
-  // station; a settings file named on the command line must exist.
+  // station; a settings file named on the command line must exist. A file that is there but
+  // cannot be read is named with the reason: a named one stops the runner, the station's own
+  // falls back to the defaults.
   std::error_code ec;
-  if (options.settingsGiven && !std::filesystem::is_regular_file(options.settingsFile, ec))
-    return usage("settings file '" + options.settingsFile.string() + "' not found");
+  const std::string settingsProblem = unreadableReason(options.settingsFile);
+  if (options.settingsGiven) {
+    if (!settingsProblem.empty())
+      return usage("cannot read the settings file '" + options.settingsFile.string() +
+                   "': " + settingsProblem);
+    if (!std::filesystem::is_regular_file(options.settingsFile, ec))
+      return usage("settings file '" + options.settingsFile.string() + "' not found");
+  } else if (!settingsProblem.empty()) {
+    std::fprintf(stderr, "quenby-run: cannot read the settings file '%s': %s; using the defaults\n",
+                 options.settingsFile.c_str(), settingsProblem.c_str());
+  }
 
+  // Before any other thread: the ending signals act as Stop, taken by a thread of their own
+  // that lives shorter than the station it wakes.
+  quenby::run::blockStopSignals();
   // The library outlives the station, which releases its handles when it ends.
   quenby::brom::BromLibrary library(quenby::defaultPortsFolder());
-  quenby::run::HeadlessStation station(quenby::programFolder(), &library, stdout);
+  quenby::run::HeadlessStation station(quenby::programFolder(), &library, STDOUT_FILENO);
+  const quenby::run::StopSignals stopSignals([&station] { station.wake(); });
   try {
     station.loadSettings(options.settingsFile);
   } catch (const quenby::SettingsError& e) {
@@ -122,12 +191,8 @@ int main(int argc, char** argv) {
     return ExitUsage;
   }
 
-  std::vector<std::uint16_t> ports;
-  if (options.ports) {
-    ports = *options.ports;
-  } else {
-    for (auto port : station.state().chosenPorts) ports.push_back(port);
-  }
+  const std::vector<std::uint16_t> ports =
+      options.ports ? *options.ports : settingsPorts(station.state());
   if (ports.empty()) return usage("Please select COM port first (no port in ComSelect or --com)");
 
   // The station checks the files when its download box is ticked; without the dialog, the
@@ -140,6 +205,16 @@ int main(int argc, char** argv) {
     }
   }
 
-  const bool passed = station.run(ports, options.skipDownload, options.rounds, interrupted);
-  return passed ? ExitPassed : ExitFailed;
+  const quenby::run::RunOutcome outcome =
+      station.run(ports, options.skipDownload, options.rounds, stopSignals.stopRequested());
+  if (outcome.linesNotPrinted > 0)
+    tellIfItTakesIt("quenby-run: " + std::to_string(outcome.linesNotPrinted) +
+                    " line(s) could not be printed: standard output did not take them\n");
+  if (!outcome.allRecorded) {
+    tellIfItTakesIt(
+        "quenby-run: results not recorded: a run's line could not be written to the test log "
+        "(see the memo); no further round was started\n");
+    return ExitNotRecorded;
+  }
+  return outcome.allPassed ? ExitPassed : ExitFailed;
 }

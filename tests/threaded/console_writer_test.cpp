@@ -1,0 +1,89 @@
+// The runner's console writer against a pipe that nobody reads: printing never waits, what the
+// queue cannot hold is counted and told once the reader is back, and the end does not hang.
+#include "tools/run/console_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+namespace quenby::run {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::size_t PipeBytes = 4096;
+
+// A pipe of the smallest size, already full of empty lines.
+struct FullPipe {
+  FullPipe() {
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ::fcntl(fds[1], F_SETPIPE_SZ, PipeBytes);
+    ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(PipeBytes, '\n');
+    while (::write(fds[1], filler.data(), filler.size()) > 0) {
+    }
+    ::fcntl(fds[1], F_SETFL, 0);
+  }
+  ~FullPipe() {
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  // Reads (bounded) until the text read so far contains `until`; the text without filler lines.
+  std::string readUntil(const std::string& until) {
+    std::string got;
+    while (got.find(until) == std::string::npos) {
+      pollfd in{fds[0], POLLIN, 0};
+      if (::poll(&in, 1, 10000) != 1) break;
+      char buffer[PipeBytes];
+      const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (ssize_t i = 0; i < n; ++i)
+        if (buffer[i] != '\n' || (!got.empty() && got.back() != '\n')) got += buffer[i];
+    }
+    return got;
+  }
+  int fds[2] = {-1, -1};
+};
+
+TEST(ConsoleWriter, LinesTheQueueCannotHoldAreCountedAndToldWhenTheReaderIsBack) {
+  FullPipe pipe;
+  ConsoleWriter writer(pipe.fds[1], 10);
+  for (int i = 0; i < 30; ++i) writer.print("line " + std::to_string(i));
+
+  // The first ten always found room in the queue.
+  std::string got = pipe.readUntil("line 9\n");
+  writer.print("after");
+  got += pipe.readUntil("after\n");
+
+  std::smatch notice;
+  ASSERT_TRUE(std::regex_search(
+      got, notice,
+      std::regex("quenby-run: ([0-9]+) line\\(s\\) not printed: the output did not take them "
+                 "in time\nafter\n$")))
+      << got;
+  const int left = std::stoi(notice[1]);
+  int printed = 0;
+  for (int i = 0; i < 30; ++i)
+    if (got.find("line " + std::to_string(i) + "\n") != std::string::npos) ++printed;
+  EXPECT_GE(printed, 10);
+  EXPECT_EQ(printed + left, 30) << got;
+  EXPECT_EQ(writer.finish(1s), static_cast<std::size_t>(left));
+}
+
+TEST(ConsoleWriter, FinishGivesUpOutputThatIsNeverRead) {
+  FullPipe pipe;
+  ConsoleWriter writer(pipe.fds[1]);
+  for (int i = 0; i < 5; ++i) writer.print("line " + std::to_string(i));
+  // Returns although a write is held back for good; nothing of it was printed.
+  EXPECT_EQ(writer.finish(50ms), 5u);
+  writer.print("late");
+  EXPECT_EQ(writer.finish(0ms), 6u);
+}
+
+}  // namespace
+}  // namespace quenby::run
