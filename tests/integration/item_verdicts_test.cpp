@@ -269,11 +269,11 @@ TEST(ItemVerdicts, LongVersionAtThreeHertzWithAStrayItemBitPasses) {
                                         {"     Pass!!   UpdateHz:3.00300312042236Hz"},
                                         finishLines()})));
   const TestLogContents log = readTestLog(station.path());
-  const auto lines = log.linesByPort.count(7) ? log.linesByPort.at(7) : std::vector<std::string>{};
+  const auto lines = log.linesByPort.count(7) ? log.linesByPort.at(7) : std::vector<LogRow>{};
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(logLineMatches(lines[0], 7, "29",
                              {.verdict = "Pass", .hz = "3.00300312042236",
-                              .version = "\"" + version + "\"", .nmea = kRatesText}));
+                              .version = version, .nmea = kRatesText}));
 }
 
 }  // namespace
