@@ -38,7 +38,7 @@ using PhaseProgressCallback = int (*)(std::uint8_t percent, std::uint32_t sent,
 
 // Which port, and how fast to download.
 struct PortRecord {
-  std::uint8_t comPort = 0;         // low 8 bits of the port number
+  std::uint16_t comPort = 0;        // the whole port number: the download reaches no other port
   std::uint32_t baudIndex = 0;      // Baudrate_Update: 1 = 921600 ... 10 = 4800
   std::uint32_t reserved8 = 0;      // the station always passes 0x0FFFFFFF
   std::uint32_t reserved12 = 0;     // the station always passes 0x0FFFFFFF

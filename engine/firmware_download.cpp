@@ -21,6 +21,10 @@ constexpr int AfterDownloadSettleMs = 2000;
 
 constexpr const char* MemoIndent = "     ";
 
+// The error text of a transfer into a flash that the Download Agent did not identify: nothing
+// says the image landed in a flash the module can run from.
+constexpr const char* FlashNotIdentifiedText = "Flash device not identified";
+
 PortWorker& workerOf(void* user) { return *static_cast<PortWorker*>(user); }
 
 void showGaugeColorAndPosition(PortWorker& w) {
@@ -56,7 +60,7 @@ int onProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void* user) {
 
 PortRecord portRecord(const PortWorker& w) {
   PortRecord port{};
-  port.comPort = static_cast<std::uint8_t>(w.port() & 0xFF);
+  port.comPort = w.port();
   port.baudIndex = static_cast<std::uint32_t>(w.settings().baudrateUpdate);
   port.reserved8 = UnusedPortWord;
   port.reserved12 = UnusedPortWord;
@@ -131,18 +135,22 @@ void showDownloadResult(PortWorker& w) {
   slot.recorded = true;
 
   const std::uint32_t result = r.verdictWord.load();
+  const bool transferred = downloadErrorClass(result) == 0;
   std::string message;
-  if (downloadErrorClass(result) == 0) {
+  if (transferred && r.downloadReport.flashIdentified()) {
     message = "Pass!!";
     r.itemStartTick = w.clock().counter();
     // A run that Stop or the window's close emptied during the download tested nothing: its
     // download passing must not make the whole run a pass.
     r.verdictWord.store(r.testItems.load() != 0 ? 1 : 0);
   } else {
-    const std::string text = downloadErrorText(result);
+    const std::string text = transferred ? FlashNotIdentifiedText : downloadErrorText(result);
     r.verdictWord.store(0);
     slot.value = text;
-    r.runFailCode = w.settings().flashDownloadFailCode;
+    // A download that the operator's Stop ended says nothing about the module: the run stays
+    // aborted instead of counting the module as defective.
+    const bool stopped = w.station().state.downloadStopWord.load() == DownloadStopRequest;
+    if (!stopped) r.runFailCode = w.settings().flashDownloadFailCode;
     message = "Fail!!(" + r.runFailCode + ")   " + text;
     r.clearAllItems();
   }
@@ -151,12 +159,8 @@ void showDownloadResult(PortWorker& w) {
 
 void showFlashType(PortWorker& w) {
   WorkerRecord& r = w.record();
-  if (!r.downloadReport.flashIdentified()) {
-    // A download that passed without naming its flash device still ends the item; otherwise
-    // the run would wait for an item that no step ever finishes.
-    endFlashDownloadItem(r, std::string());
-    return;
-  }
+  // Without an identified flash the download result has failed the item already.
+  if (!r.downloadReport.flashIdentified()) return;
   DownloadLibrary* library = w.station().library;
   const std::string name =
       library ? library->flashDeviceName(r.downloadReport.flashDevice()) : std::string();

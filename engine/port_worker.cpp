@@ -56,10 +56,12 @@ void PortWorker::startRun() {
   record_.resetWait = false;
 
   // The settings and the operator's item choice are taken on the user-interface thread, which
-  // is the only one writing them; the run then works on its own copy.
+  // is the only one writing them; the run then works on its own copy. A bit that no item answers
+  // to would never leave the set and hold the run open: the run takes the items' bits only.
   handOff([this] {
     settings_ = station_.settings;
-    record_.testItems.store(cancelled_ ? 0u : static_cast<std::uint32_t>(settings_.enableTest));
+    const auto chosen = static_cast<std::uint32_t>(settings_.enableTest) & item::RunItems;
+    record_.testItems.store(cancelled_ ? 0u : chosen);
     skipDownload_ = station_.state.skipDownload.load();
     view().setEntriesEnabled(false);
   });

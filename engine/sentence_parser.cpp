@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,15 +64,15 @@ int commaCount(std::string_view sentence) {
   return static_cast<int>(std::count(sentence.begin(), sentence.end(), ','));
 }
 
-// The reply's text after its first "," up to its first "*" (with the "*" when withStar), cut to
-// at most maxLength characters. False when there is no "," or no "*" after it.
-bool replyText(std::string_view sentence, bool withStar, std::size_t maxLength, std::string& out) {
+// The reply's text after its first "," up to its first "*" (with the "*" when withStar), whole:
+// it is compared and logged as the module sent it. False when there is no "," or no "*" after it.
+bool replyText(std::string_view sentence, bool withStar, std::string& out) {
   const std::size_t comma = sentence.find(',');
   const std::size_t star = sentence.find('*');
   if (comma == std::string_view::npos || star == std::string_view::npos || star < comma)
     return false;
   const std::size_t end = withStar ? star + 1 : star;
-  out.assign(sentence.substr(comma + 1, std::min(end - (comma + 1), maxLength)));
+  out.assign(sentence.substr(comma + 1, end - (comma + 1)));
   return true;
 }
 
@@ -79,6 +80,10 @@ bool replyText(std::string_view sentence, bool withStar, std::size_t maxLength, 
 float scaledField(std::string_view sentence, int n, double scale) {
   return static_cast<float>(sentenceFieldNumber(sentence, n) * scale);
 }
+
+// A failure, a time-out, Stop, the window's close or the last pass has emptied the set: nothing
+// the module sends afterwards is judged or stored, so the log shows one reply's values only.
+bool runDecided(const PortWorker& w) { return w.record().testItems.load() == 0; }
 
 // Hands a verdict over. The verdict word is written on the user-interface thread just before the
 // verdict runs, and only while the run is undecided: once a failure or Stop has emptied the set,
@@ -151,7 +156,15 @@ void handleGsv(PortWorker& w, std::string_view s) {
   }
 }
 
-// $PMTK500,interval ms,...*CS — the fix interval, for UpdateHZ.
+// The fix interval that an update rate asks for, in whole milliseconds (3 Hz: 333 ms); 0 when
+// the rate asks for none the module could send.
+std::int64_t requestedIntervalMs(float updateHz) {
+  if (!(updateHz > 0.0f)) return 0;
+  const double ms = std::round(MsPerSecond / updateHz);
+  return ms <= std::numeric_limits<std::int32_t>::max() ? static_cast<std::int64_t>(ms) : 0;
+}
+
+// $PMTK500,interval ms,...*CS — the fix interval, for UpdateHZ. An absent interval is 0.
 void handleFixInterval(PortWorker& w, std::string_view s) {
   const std::int32_t interval = sentenceFieldNumber(s, 1);
   WorkerRecord& r = w.record();
@@ -159,13 +172,17 @@ void handleFixInterval(PortWorker& w, std::string_view s) {
   // An interval of 0 (or none) has no rate: it is measured as 0 and fails.
   const float rate = interval == 0 ? 0.0f : static_cast<float>(MsPerSecond / interval);
   r.results.updateHz.rate = rate;
-  handOffVerdict(w, interval != 0 && rate == w.settings().updateHz, verdictUpdateHz);
+  // The module runs at the asked rate when it keeps the asked interval: 1000 / 333 is no whole
+  // 3 Hz, yet 333 ms is what 3 Hz asks for. A rate that equals the setting exactly passes too.
+  const float asked = w.settings().updateHz;
+  const bool passed = interval != 0 && (interval == requestedIntervalMs(asked) || rate == asked);
+  handOffVerdict(w, passed, verdictUpdateHz);
 }
 
 // $PMTK514,GLL,RMC,VTG,GGA,GSA,GSV,GRS,...,ZDA,MCHN*CS — the output rates, for NMEA Type.
 void handleOutputRates(PortWorker& w, std::string_view s) {
   std::string text;
-  if (!replyText(s, true, OutputTextMax, text)) return;
+  if (!replyText(s, true, text)) return;
   WorkerRecord& r = w.record();
   if (!r.hasItem(item::NmeaType)) return;
   r.results.nmeaType.value = text;
@@ -190,7 +207,7 @@ void handleBluetoothMac(PortWorker& w, std::string_view s) {
 // $PMTK705,MTK version,customer,product model,SDK version*CS — for Firmware Version.
 void handleFirmwareVersion(PortWorker& w, std::string_view s) {
   std::string text;
-  if (!replyText(s, false, VersionTextMax, text)) return;
+  if (!replyText(s, false, text)) return;
   WorkerRecord& r = w.record();
   if (!r.hasItem(item::FirmwareVersion)) return;
   r.results.firmwareVersion.value = text;
@@ -209,15 +226,16 @@ void handleBitSync(PortWorker& w, std::string_view) {
 
 // $PMTK815,_,_,phase x100,offset x1000,drift x1000,CNR mean x100,CNR sigma x100*CS
 // Signal Quality: phase, then TCXO, then CNR; each sub-result is judged only when the one
-// before it passed.
+// before it passed and the run is still open. Absent fields are 0.
 void handleSignalQuality(PortWorker& w, std::string_view s) {
   WorkerRecord& r = w.record();
   const TestSettings& settings = w.settings();
+  const auto goesOn = [&] { return r.verdictWord.load() != 0 && !runDecided(w); };
 
   const float phase = scaledField(s, 3, HundredthsScale);
   r.results.phase.value = formatFixed(phase, PhaseDecimals);
   handOffVerdict(w, phase >= settings.signalPhaseRatio, verdictPhase);
-  if (r.verdictWord.load() == 0) return;
+  if (!goesOn()) return;
 
   const float offset = scaledField(s, 4, ThousandthsScale);
   const float drift = scaledField(s, 5, ThousandthsScale);
@@ -225,7 +243,7 @@ void handleSignalQuality(PortWorker& w, std::string_view s) {
   r.results.tcxo.second = formatFixed(drift, TcxoDecimals);
   handOffVerdict(w, !(std::fabs(offset) > settings.signalTcxoOffset ||
                   std::fabs(drift) > settings.signalTcxoDrift), verdictTcxo);
-  if (r.verdictWord.load() == 0) return;
+  if (!goesOn()) return;
 
   const float mean = scaledField(s, 6, HundredthsScale);
   const float sigma = scaledField(s, 7, HundredthsScale);
@@ -242,7 +260,8 @@ using Handler = void (*)(PortWorker&, std::string_view);
 struct SentenceKind {
   std::string_view tag;    // the sentence begins with it
   std::size_t minLength;   // shorter sentences are not this kind
-  int minFields;           // fields (commas) the handler reads; a reply with fewer is dropped
+  int minFields;           // commas the handler cannot do without (it would read outside the
+                           // sentence); a reply with fewer is dropped. Other absent fields are 0.
   Handler handle;
 };
 
@@ -251,13 +270,13 @@ constexpr std::size_t PmtkTagLength = 8;
 constexpr std::array<SentenceKind, 9> SentenceKinds{{
     {"$GPRMC", GpSentenceMin, 0, handleRmc},
     {"$GPGSV", GpSentenceMin, 0, handleGsv},
-    {"$PMTK500", PmtkTagLength, 1, handleFixInterval},
+    {"$PMTK500", PmtkTagLength, 0, handleFixInterval},
     {"$PMTK514", PmtkTagLength, 1, handleOutputRates},
     {"$PMTK592", PmtkTagLength, 1, handleBluetoothMac},
     {"$PMTK705", PmtkTagLength, 1, handleFirmwareVersion},
     {"$PMTK813", PmtkTagLength, 0, handleAcquired},
     {"$PMTK814", PmtkTagLength, 0, handleBitSync},
-    {"$PMTK815", PmtkTagLength, 7, handleSignalQuality},
+    {"$PMTK815", PmtkTagLength, 0, handleSignalQuality},
 }};
 
 // Unknown sentences, sentences too short for their kind, bad checksums and replies missing a
@@ -275,16 +294,22 @@ void dispatchSentence(PortWorker& w, std::string_view sentence) {
 
 bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 
+// A candidate sentence ends at a line end, or where a "$" starts the next one: a noise byte or a
+// sentence cut short without its line end does not swallow the reply behind it.
+constexpr std::string_view CandidateEnds = "\r\n$";
+
 }  // namespace
 
 void parseWorkText(PortWorker& worker) {
   const std::string_view text = worker.record().workText.view();
   std::size_t pos = 0;
-  while (pos < text.size()) {
-    while (pos < text.size() && isLineEnd(text[pos])) ++pos;
-    std::size_t end = pos;
-    while (end < text.size() && !isLineEnd(text[end])) ++end;
-    if (end > pos) dispatchSentence(worker, text.substr(pos, end - pos));
+  while (pos < text.size() && !runDecided(worker)) {
+    if (isLineEnd(text[pos])) {
+      ++pos;
+      continue;
+    }
+    const std::size_t end = std::min(text.find_first_of(CandidateEnds, pos + 1), text.size());
+    dispatchSentence(worker, text.substr(pos, end - pos));
     pos = end;
   }
 }

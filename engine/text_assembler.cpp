@@ -12,8 +12,6 @@ namespace {
 // Sentence starts the work text is cut before.
 constexpr std::string_view GpStart = "$GP";
 constexpr std::string_view PmtkStart = "$PMTK";
-// A sentence is finished once its line end has arrived (CR, LF or both).
-constexpr std::string_view LineEnds = "\r\n";
 
 // A start-up message that began in the previous chunk has at most this many of its bytes there;
 // keeping that many of the stream's last bytes is enough to see it complete in the next chunk.
@@ -97,15 +95,12 @@ void assembleWorkText(WorkerRecord& record, std::string_view chunk) {
   work.bytes[used] = '\0';
   work.length = used;
 
+  // The text from the last sentence start waits for the next read, line end or not: the parser
+  // sees a sentence when the module has gone on to the next one, and every time measured from a
+  // reply counts from that read.
   std::size_t start = lastSentenceStart(work.view());
-  // A last sentence whose line end has arrived is finished: it goes to the parser now instead of
-  // waiting for the module's next sentence, which may never come (a reply that ends the module's
-  // output would otherwise be lost and its item would run into its time-out).
-  if (start != std::string_view::npos && work.view().find_first_of(LineEnds, start) !=
-                                             std::string_view::npos)
-    start = std::string_view::npos;
   if (start == std::string_view::npos) {
-    // No unfinished sentence: everything goes to the parser, except the beginning of a start that
+    // No sentence start: everything goes to the parser, except the beginning of a start that
     // this read cut off. Without holding that back, a "$GP" split between two reads while
     // nothing is pending would never be seen, and reads of one or two bytes would lose every
     // sentence.
@@ -118,7 +113,7 @@ void assembleWorkText(WorkerRecord& record, std::string_view chunk) {
     }
   }
 
-  // The unfinished tail, from the last sentence start, waits for the next chunk.
+  // The tail, from the last sentence start, waits for the next chunk.
   const std::size_t tail = std::min(work.length - start, pending.bytes.size() - 1);
   std::memcpy(pending.bytes.data(), work.bytes.data() + start, tail);
   pending.bytes[tail] = '\0';

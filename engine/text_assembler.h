@@ -14,10 +14,10 @@ namespace quenby {
 // reported once.
 bool chunkHasStartupMessage(WorkerRecord& record, std::string_view chunk);
 
-// Work text := pending text + chunk, cut before the last "$GP" or "$PMTK" unless that sentence
-// already has its line end, and before a sentence start that a read cut off ("$", "$G", "$PM"
-// ...); the cut-off tail becomes the pending text. Zero bytes in the chunk are line noise and
-// are left out.
+// Work text := pending text + chunk, cut before the last "$GP" or "$PMTK" (finished or not),
+// or, when there is none, before a sentence start that a read cut off ("$", "$G", "$PM" ...);
+// the cut-off tail becomes the pending text. Zero bytes in the chunk are line noise and are left
+// out.
 void assembleWorkText(WorkerRecord& record, std::string_view chunk);
 
 }  // namespace quenby

@@ -22,9 +22,6 @@ inline constexpr std::size_t PendingTextLimit = 3750;
 inline constexpr std::size_t WorkTextCapacity = PendingTextLimit + ReadChunkMax + 1;
 // The pending text is cut from the work text, so it can be as long.
 inline constexpr std::size_t PendingTextCapacity = WorkTextCapacity;
-// Longest version text ($PMTK705) and output-rate text ($PMTK514) kept; longer ones are cut.
-inline constexpr std::size_t VersionTextMax = 49;
-inline constexpr std::size_t OutputTextMax = 51;
 
 // A received-text buffer with a zero-terminated view of its contents.
 template <std::size_t Capacity>

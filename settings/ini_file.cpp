@@ -162,6 +162,17 @@ std::string singleLine(std::string_view text) {
 // A section or key name as it is looked up and written.
 std::string normalName(std::string_view name) { return std::string(trim(singleLine(name))); }
 
+// True when the reader finds the section header and the key line as they would be written: a key
+// with "=" in it, or a line that reads as a comment or a section header, would not be found again.
+bool readsBack(std::string_view section, std::string_view key, std::string_view value) {
+  const std::string header = "[" + std::string(section) + "]";
+  const ParsedLine sectionLine = parseLine(header);
+  const std::string keyLine = std::string(key) + "=" + std::string(value);
+  const ParsedLine keyLineRead = parseLine(keyLine);
+  return sectionLine.kind == LineKind::Section && sectionLine.name == section &&
+         keyLineRead.kind == LineKind::Key && keyLineRead.name == key;
+}
+
 // The file's content with key=value written into section.
 std::string withKey(const std::string& old, std::string_view section, std::string_view key,
                     std::string_view value) {
@@ -200,12 +211,24 @@ std::string withKey(const std::string& old, std::string_view section, std::strin
   return result;
 }
 
+// Rewrites the existing file itself: its inode, and with it its mode, owner and every hard link,
+// stay. False when the system refuses.
+bool rewriteInPlace(const std::filesystem::path& target, std::string_view data) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool written = writeAll(fd, data) && ::fsync(fd) == 0;
+  return ::close(fd) == 0 && written;
+}
+
 // Replaces the file's content: a temporary file in the same folder, given the old file's mode
 // (and owner, where allowed), flushed and renamed over the file, so that the file is either the
-// old or the new one whatever happens. When no file can be created in the folder but the file
-// itself is writable, the file is rewritten in place. False when the system refuses.
+// old or the new one whatever happens. A file with other hard links is rewritten in place, since
+// a rename would part it from them; so is a file in a folder where no file can be created. False
+// when the system refuses.
 bool replaceContent(const std::filesystem::path& target, std::string_view data,
                     const struct stat* old) {
+  if (old != nullptr && old->st_nlink > 1) return rewriteInPlace(target, data);
+
   static std::atomic<unsigned> counter{0};
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
@@ -219,13 +242,7 @@ bool replaceContent(const std::filesystem::path& target, std::string_view data,
     if (fd < 0 && errno != EEXIST) break;
   }
 
-  if (fd < 0) {
-    if (old == nullptr) return false;
-    const int inPlace = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (inPlace < 0) return false;
-    const bool written = writeAll(inPlace, data) && ::fsync(inPlace) == 0;
-    return ::close(inPlace) == 0 && written;
-  }
+  if (fd < 0) return old != nullptr && rewriteInPlace(target, data);
 
   if (old != nullptr) {
     ::fchmod(fd, old->st_mode & 07777);
@@ -271,18 +288,25 @@ std::string IniFile::read(std::string_view section, std::string_view key,
 void IniFile::write(std::string_view section, std::string_view key, std::string_view value) const {
   const auto refuse = [this] { throw SettingsError("Unable to write to " + path_.string()); };
 
+  const std::string sectionName = normalName(section);
+  const std::string keyName = normalName(key);
+  const std::string valueText = singleLine(value);
+  if (!readsBack(sectionName, keyName, valueText)) refuse();
+
   const std::filesystem::path target = writeTarget(path_);
   struct stat status {};
   const bool exists = ::stat(target.c_str(), &status) == 0;
   if (!exists && errno != ENOENT) refuse();
-  // A file without any write permission bit is read-only, also for root.
-  if (exists && (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0)) refuse();
+  // A file without any write permission bit is read-only, also for root; a file that this user
+  // may not write is not replaced through a folder that happens to be writable.
+  if (exists && (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0 ||
+                 ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
+    refuse();
 
   std::string old;
   if (exists && readWholeFile(target, old) != ReadResult::Ok) refuse();
 
-  const std::string updated =
-      withKey(old, normalName(section), normalName(key), singleLine(value));
+  const std::string updated = withKey(old, sectionName, keyName, valueText);
   if (exists && updated == old) return;  // nothing changes: the file stays untouched
   if (!replaceContent(target, updated, exists ? &status : nullptr)) refuse();
 }

@@ -35,9 +35,12 @@ class IniFile {
   // A value in matching double or single quotes loses them; a NUL byte ends the value.
   std::string read(std::string_view section, std::string_view key, std::string_view fallback) const;
 
-  // Writes key=value into section. Throws SettingsError("Unable to write to <path>") when the
-  // file or its folder cannot be written (a file without any write permission bit counts as
-  // read-only, also for root).
+  // Writes key=value into section; through a symbolic link into its target, and into the file
+  // itself (keeping its mode, owner and hard links) where a replacement would part them. Throws
+  // SettingsError("Unable to write to <path>") when the file or its folder cannot be written by
+  // this user (a file without any write permission bit counts as read-only, also for root), or
+  // when a read could not find the key again (a key with "=", a line that reads as a comment or
+  // a section header).
   void write(std::string_view section, std::string_view key, std::string_view value) const;
 
  private:

@@ -25,6 +25,10 @@ inline constexpr std::uint32_t UpdateHz = 0x80000;
 inline constexpr std::uint32_t VersionGroup = FirmwareVersion | NmeaType | UpdateHz;
 // The items this station offers (Bluetooth Mac Address is not among them).
 inline constexpr std::uint32_t OfferedItems = 0x305F;
+// Every item a run has a step or a reply for; a run takes only these bits of Enable_Test.
+inline constexpr std::uint32_t RunItems = FlashDownload | FirmwareVersion | AcquisitionTime |
+                                          BitSyncTime | SignalQuality | ColdStartTtff |
+                                          BluetoothMac | FactoryReset | NmeaType | UpdateHz;
 }  // namespace item
 
 using MacAddress = std::array<std::uint8_t, 6>;

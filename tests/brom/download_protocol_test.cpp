@@ -128,7 +128,7 @@ class DownloadProtocol : public ::testing::Test {
     std::atomic<std::uint32_t> stop{0};
     out.recorder.stopWord = &stop;
     PortRecord portRecord;
-    portRecord.comPort = static_cast<std::uint8_t>(port);
+    portRecord.comPort = port;
     portRecord.baudIndex = speedIndex;
     DaRecord daRecord;
     daRecord.daHandle = da;

@@ -86,8 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(r.pendingText.length < r.pendingText.bytes.size());
     parseWorkText(*h.worker);
     check(r.startupCarry.size() < StartupMessage.size());
-    check(r.results.firmwareVersion.value.size() <= VersionTextMax);
-    check(r.results.nmeaType.value.size() <= OutputTextMax);
+    // Reply texts are kept whole, so they are bounded by the work text they came from.
+    check(r.results.firmwareVersion.value.size() < WorkTextCapacity);
+    check(r.results.nmeaType.value.size() < WorkTextCapacity);
     h.clock.advanceMs(ReadTimeoutMs);
   }
   return 0;

@@ -31,7 +31,9 @@ void writeFirmware(const StationFolder& station, std::size_t imageBytes) {
 }
 
 // Flash Download and Firmware Version; the download at 921600 baud unless another
-// Baudrate_Update is given.
+// Baudrate_Update is given. The version's clock starts when the download passes, 2 s before the
+// handshake, and its reply is judged when the module's next sentence follows it: 6 s leave room
+// for both on a loaded machine.
 std::string downloadSettings(const StationFolder& station, int speedIndex = 1) {
   const fs::path firmware = station.path() / "firmware";
   return "[System]\n"
@@ -44,7 +46,7 @@ std::string downloadSettings(const StationFolder& station, int speedIndex = 1) {
          "Version_Customer=0007\n"
          "Version_Product_Model=QZ3329\n"
          "Version_SDKver=SDK1.4\n"
-         "Version_Timeout=3\n";
+         "Version_Timeout=6\n";
 }
 
 // Every run here shakes hands for the version group on satellite 29, after the download.
@@ -196,8 +198,6 @@ TEST(Download, SixteenModulesTakeTheImageAtOnceAndRunItsVersion) {
       passing("flash device without a name", "flash_device=0x7FFFFFFF\n", "UNKNOWN"),
       passing("three corrupt blocks, each resent", "boot_corrupt_blocks=3\n", kFlash16),
       passing("every other block corrupt", "boot_corrupt_every=2\n", kFlash16),
-      // Nothing names the flash, so the log leaves its column empty.
-      passing("flash not identified", "flash_identified=off\n", ""),
   };
   while (cases.size() < 16) cases.push_back(passing("good module", "", kFlash16));
   runCases(cases, 32 * 1024, 0);
@@ -223,6 +223,9 @@ TEST(Download, EachFailureOfTheBootRomOrAgentEndsItsRunWithItsOwnText) {
       failing("flash write error", "flash_write_error=on\n", "image 0%", kDownloadError, kFlash16),
       failing("verify mismatch", "flash_verify_error=on\n", "image {n}%",
               "An error occurred during the readback process", kFlash16),
+      // The image went into a flash that nothing named: no pass for that.
+      failing("flash not identified", "flash_identified=off\n", "image 100%",
+              "Flash device not identified"),
       // Neither the download nor the tests can open the port.
       {"no module on the port", "-", "",
        {kFailLine + "Failed to open the COM port", "     Fail!!   Open ComPort Fail!!"},
@@ -239,15 +242,16 @@ TEST(Download, StopAbortsTheDownloadAndTheRunStillEnds) {
     std::chrono::milliseconds pause;  // Stop after every port has printed the phase's 0 %
     std::vector<std::string> memo;
   };
+  // Stop ended the download: the library's text shows, but the run stays aborted.
+  const std::string abortLine = "     Fail!!(Abort)   " + kDownloadError;
   const std::vector<StopCase> cases{
       // The station's writes wait for the line: Stop mostly comes in the middle of a block.
       {"in the image, at 921600 baud", 1, "image", 0ms,
-       {kFailLine + kDownloadError, "     Flash Type:" + kFlash16}},
+       {abortLine, "     Flash Type:" + kFlash16}},
       // Both blocks of the Download Agent (6 KiB, 3.2 s on the line) go into the terminal's
       // buffer at once, about 20 ms after the 0 %: Stop comes while the station waits for their
       // answers and most of their bytes still wait in that buffer.
-      {"in the Download Agent, at 19200 baud", 7, "download agent", 300ms,
-       {kFailLine + kDownloadError}},
+      {"in the Download Agent, at 19200 baud", 7, "download agent", 300ms, {abortLine}},
   };
   // ABORT: start byte, type 0x08, no payload, CRC-16.
   const std::string abortFrame("\xC3\x08\x00\x00\x3D\x65", 6);
@@ -288,13 +292,44 @@ TEST(Download, StopAbortsTheDownloadAndTheRunStillEnds) {
       const auto lines = logOf(log, port);
       ASSERT_EQ(lines.size(), 1u);
       EXPECT_TRUE(logLineMatches(lines[0], port, "29",
-                                 {.verdict = "Fail(Download)", .flash = kDownloadError}));
+                                 {.verdict = "Fail(Abort)", .flash = kDownloadError}));
       // The module hears ABORT, then the run's handshake and end sentences at the NMEA speed.
       const std::string sent = station.transcript(port);
       EXPECT_TRUE(sent.ends_with(abortFrame + kHandshake + kEndSentences))
           << "ends |" << sent.substr(sent.size() - std::min<std::size_t>(sent.size(), 120))
           << "|";
     }
+  }
+}
+
+// The download goes to the run's own port for every port number: COM 300, whose low 8 bits are
+// 44's, takes its image while the module on COM 44 hears nothing, and COM 44 then takes its own.
+TEST(Download, ReachesTheRunsOwnPortWhateverItsNumber) {
+  StationFolder station;
+  writeFirmware(station, 16 * 1024);
+  station.writeSettings(downloadSettings(station));
+  station.startModules("44,300", "[default]\nversion_delay=100\n");
+  const DownloadCase good = passing("good module", "", kFlash16);
+  for (const int port : {300, 44}) {
+    SCOPED_TRACE("COM" + std::to_string(port));
+    const RunResult run = station.run({"--com", std::to_string(port)});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.errors, "");
+    const PrintedRun printed(run.output);
+    EXPECT_TRUE(printed.stray.empty()) << listed(printed.stray);
+    const auto memo = memoOf(printed, port);
+    EXPECT_TRUE(memoMatches(withoutProgress(memo),
+                            joined({{"[Flash Download]"}, good.memo, finishLines()})));
+    EXPECT_TRUE(progressedTo(memo, "image 100%"));
+    EXPECT_TRUE(endsWithHandshake(station.transcript(port)));
+    if (port == 300) EXPECT_EQ(station.transcript(44).size(), 0u) << "bytes reached COM 44";
+  }
+  ASSERT_EQ(station.stopModules(), 0);
+  const TestLogContents log = readTestLog(station.path());
+  for (const int port : {300, 44}) {
+    const auto lines = logOf(log, port);
+    ASSERT_EQ(lines.size(), 1u) << port;
+    EXPECT_TRUE(logLineMatches(lines[0], port, "29", good.log)) << port;
   }
 }
 

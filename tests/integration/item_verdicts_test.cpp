@@ -239,5 +239,42 @@ TEST(ItemVerdicts, SixteenModulesEachEarnTheirOwnMemoAndLogLine) {
   EXPECT_GE(resets, 2);
 }
 
+// A module that a run used to hold or fail although it earned a pass: an item set with a bit that
+// no item handles (Enable_Test 8226 = 0x2002 | 0x20, here with UpdateHZ), a firmware version of
+// 56 characters, and a fix interval of 333 ms against Update_Hz 3. The run ends, and passes.
+TEST(ItemVerdicts, LongVersionAtThreeHertzWithAStrayItemBitPasses) {
+  const std::string version = "QNB-EXT_5.1.7_3333_23021500,0001,QZ3329-GLONASS,SDK1.3.2";
+  StationFolder station;
+  station.writeSettings("[System]\n"
+                        "Enable_Test=532514\n"  // 0x80000 | 8226
+                        "[Basic]\n"
+                        "Update_Hz=3\n"
+                        "Version_MTK=QNB-EXT_5.1.7_3333_23021500\n"
+                        "Version_Customer=0001\n"
+                        "Version_Product_Model=QZ3329-GLONASS\n"
+                        "Version_SDKver=SDK1.3.2\n"
+                        "Version_Timeout=3\n"
+                        "NMEA_Timeout=3\n"
+                        "Hz_Timeout=3\n");
+  station.startModules("7", kQuickModules + "[COM7]\nversion=" + version + "\nfix_interval=333\n");
+  const RunResult run = station.run({"--com", "7"});
+  ASSERT_EQ(station.stopModules(), 0);
+
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.errors, "");
+  const PrintedRun printed(run.output);
+  EXPECT_TRUE(printed.stray.empty()) << listed(printed.stray);
+  const auto memo = printed.memo.count(7) ? printed.memo.at(7) : std::vector<std::string>{};
+  EXPECT_TRUE(memoMatches(memo, joined({{"     Pass!!   [" + version + "]"}, kNmeaPass,
+                                        {"     Pass!!   UpdateHz:3.00300312042236Hz"},
+                                        finishLines()})));
+  const TestLogContents log = readTestLog(station.path());
+  const auto lines = log.linesByPort.count(7) ? log.linesByPort.at(7) : std::vector<std::string>{};
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(logLineMatches(lines[0], 7, "29",
+                             {.verdict = "Pass", .hz = "3.00300312042236",
+                              .version = "\"" + version + "\"", .nmea = kRatesText}));
+}
+
 }  // namespace
 }  // namespace quenby::integration

@@ -62,6 +62,8 @@ class ReplyingPort final : public SerialPort {
       pending_.push_back(frameSentence("PMTK514,1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"));
       pending_.push_back(frameSentence("GPGSV,1,1,02,29,40,100,45,12,20,200,38"));
       pending_.push_back(frameSentence("PMTK813"));
+      // The module goes on with its next sentence, which releases the reply to the parser.
+      pending_.push_back(frameSentence("GPGGA,1,2"));
     }
   }
   void writeFixed(std::string_view) override {}

@@ -72,6 +72,13 @@ TEST(FirmwareDownload, RecordsCarryPortSpeedHandlesAndTheWorker) {
                                "entries off", "reset", "gauge red 0", "progress 0", "progress 50",
                                "progress 100", "gauge blue 0", "progress 0", "progress 50",
                                "progress 100"}));
+
+  // The download goes to the run's own port, whatever its number.
+  for (const std::uint16_t port : {44, 255, 256, 300, 65535}) {
+    WorkerHarness other(port);
+    download(other, item::FlashDownload);
+    EXPECT_EQ(other.library.lastPort.comPort, port);
+  }
 }
 
 TEST(FirmwareDownload, ErrorClassesFailTheRunWithTheirText) {
@@ -111,14 +118,19 @@ TEST(FirmwareDownload, WithoutLibraryTheDownloadFails) {
   EXPECT_EQ(h.worker->record().testItems.load(), 0u);
 }
 
-TEST(FirmwareDownload, PassWithoutFlashDeviceStillEndsTheItem) {
+TEST(FirmwareDownload, TransferWithoutFlashDeviceFailsTheDownload) {
   WorkerHarness h;
   h.library.flashIdentified = false;
   download(h, item::FlashDownload | item::AcquisitionTime);
   const WorkerRecord& r = h.worker->record();
-  EXPECT_EQ(h.view.memo, (std::vector<std::string>{"[Flash Download]", "     Pass!!"}));
-  EXPECT_EQ(r.results.flashDownload, (ItemSlot{true, ""}));
-  EXPECT_EQ(r.testItems.load(), item::AcquisitionTime);
+  EXPECT_EQ(h.view.memo, (std::vector<std::string>{
+                             "[Flash Download]",
+                             "     Fail!!(Download)   Flash device not identified"}));
+  EXPECT_EQ(r.results.flashDownload, (ItemSlot{true, "Flash device not identified"}));
+  EXPECT_EQ(r.runFailCode, "Download");
+  EXPECT_EQ(r.testItems.load(), 0u);
+  EXPECT_EQ(r.verdictWord.load(), 0u);
+  EXPECT_EQ(h.clock.elapsedMs(), 0);
 }
 
 TEST(FirmwareDownload, StopDuringDownloadStillEndsTheRunAndReachesTheLog) {
@@ -127,10 +139,14 @@ TEST(FirmwareDownload, StopDuringDownloadStillEndsTheRunAndReachesTheLog) {
     std::string memo;
     std::string passFail;
   } cases[] = {
-      {0x00000001, "     Fail!!(Download)   FT_ERROR", ",Fail(Download),"},
-      {0x00000007, "     Fail!!(Download)   BROM_OK", ",Fail(Download),"},
+      // Stop ended the download: the module is not counted as defective.
+      {0x00000001, "     Fail!!(Abort)   FT_ERROR", ",Fail(Abort),N/A,,COM3,2009-05-07,13:05:09,FT_ERROR,"},
+      {0x00000011, "     Fail!!(Abort)   An error occurred during the download process",
+       ",Fail(Abort),N/A,,COM3,2009-05-07,13:05:09,An error occurred during the download process,"},
+      {0x00000007, "     Fail!!(Abort)   BROM_OK", ",Fail(Abort),N/A,,COM3,2009-05-07,13:05:09,BROM_OK,"},
       // A library that reports success although it was stopped: the run still tested nothing.
-      {0, "     Pass!!", ",Fail(Abort),"},
+      {0, "     Fail!!(Abort)   Flash device not identified",
+       ",Fail(Abort),N/A,,COM3,2009-05-07,13:05:09,Flash device not identified,"},
   };
   for (const auto& c : cases) {
     WorkerHarness h;

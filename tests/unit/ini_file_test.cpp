@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -204,6 +205,103 @@ TEST_F(IniFileTest, RefusedWriteRaisesUnableToWriteAndLeavesTheFile) {
     }
   }
   EXPECT_FALSE(fs::exists(folder_ / "missing"));
+}
+
+TEST_F(IniFileTest, NamesThatCannotBeReadBackAreRefused) {
+  struct Case {
+    const char* name;
+    const char* section;
+    const char* key;
+    const char* value;
+  };
+  const Case refused[] = {
+      {"key with =", "Basic", "SVid=", "7"},  // would read back as SVid with the value "=7"
+      {"key with = inside", "S", "a=b", "1"},
+      {"key read as a comment", "S", "; note", "1"},
+      {"key read as a comment (#)", "S", "#A", "1"},
+      {"key read as a section header", "S", "[T]", "1"},
+      {"key and value read as a section header", "S", "[T", "]"},
+  };
+  const std::string before = "[Basic]\nSVid=29\n";
+  for (const Case& c : refused) {
+    put(file(), before);
+    try {
+      IniFile(file()).write(c.section, c.key, c.value);
+      ADD_FAILURE() << c.name << ": written";
+    } catch (const SettingsError& error) {
+      EXPECT_EQ(std::string(error.what()), "Unable to write to " + file().string()) << c.name;
+    }
+    EXPECT_EQ(contentOf(file()), before) << c.name;
+  }
+
+  // Unusual names that do read back are written.
+  const Case taken[] = {
+      {"section with ]", "a]b", "K", "1"},
+      {"key opening a bracket", "S", "[T", "1"},
+      {"section read with ; inside the brackets", ";S", "K", "2"},
+  };
+  for (const Case& c : taken) {
+    put(file(), before);
+    const IniFile ini(file());
+    ini.write(c.section, c.key, c.value);
+    EXPECT_EQ(ini.read(c.section, c.key, "<missing>"), c.value) << c.name;
+    EXPECT_EQ(ini.read("Basic", "SVid", "<missing>"), "29") << c.name;
+  }
+}
+
+// A write changes the file that the path names: a chain of symbolic links keeps pointing at it,
+// and a file with another hard link stays one file with it, its mode kept.
+TEST_F(IniFileTest, WriteKeepsSymbolicAndHardLinks) {
+  const fs::path target = file();
+  put(target, "[S]\nA=1\n");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  fs::create_symlink(target.filename(), file("first.ini"));
+  fs::create_symlink("first.ini", file("second.ini"));
+  fs::create_hard_link(target, file("hard.ini"));
+
+  IniFile(file("second.ini")).write("S", "B", "2");
+  IniFile(file("hard.ini")).write("S", "C", "3");
+
+  EXPECT_EQ(contentOf(target), "[S]\nA=1\nB=2\nC=3\n");
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file("first.ini"))));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file("second.ini"))));
+  EXPECT_TRUE(fs::equivalent(file("hard.ini"), target));
+  struct stat status {};
+  ASSERT_EQ(::stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_nlink, 2u);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 4);
+}
+
+// Another user may not replace a file that is not theirs to write, even in a folder that everyone
+// may write to.
+TEST_F(IniFileTest, FileThatTheUserMayNotWriteIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ASSERT_EQ(::chmod(folder_.c_str(), 0777), 0);
+  const fs::path path = file();
+  put(path, "[S]\nA=1\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+
+  // The write runs in a child acting as nobody; its exit status tells what happened.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setegid(65534) != 0 || ::seteuid(65534) != 0) ::_exit(3);
+    try {
+      IniFile(path).write("S", "A", "2");
+    } catch (const SettingsError& error) {
+      ::_exit(std::string(error.what()) == "Unable to write to " + path.string() ? 0 : 2);
+    }
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: written, 2: another message, 3: no other user";
+  EXPECT_EQ(contentOf(path), "[S]\nA=1\n");
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, 0u);
 }
 
 }  // namespace

@@ -15,6 +15,10 @@ namespace {
 
 const std::string kStars(48, '*');
 
+// The module's next sentence: it releases the reply before it to the parser, which sees a
+// sentence once the module has gone on to the next one.
+const std::string kNext = frameSentence("GPGGA,1,2");
+
 std::string fixed(std::string_view sentence) { return std::string(sentence) + '\0'; }
 
 // The memo lines that close every run.
@@ -48,8 +52,9 @@ TEST_F(PortRun, WorkedExampleLogLine) {
   h.settings.nmeaTimeout = 20;
   h.settings.acqTimeTimeout = 20;
   h.module->sendAtMs(12450, frameSentence("PMTK705,M-core_1.8,0000,,") +
-                                frameSentence("PMTK514,1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"));
-  h.module->sendAtMs(24000, frameSentence("PMTK813"));
+                                frameSentence("PMTK514,1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0") +
+                                kNext);
+  h.module->sendAtMs(24000, frameSentence("PMTK813") + kNext);
 
   h.worker->run();
 
@@ -68,6 +73,36 @@ TEST_F(PortRun, WorkedExampleLogLine) {
             ",Pass,N/A,,COM3,2009-05-07,13:05:09,N/A,\"M-core_1.8,0000,,\",29,12,N/A,N/A,N/A,N/A,"
             "N/A,N/A,N/A,N/A,\"1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0*\",25\r\n");
   EXPECT_EQ(h.folder.read("backup/BTest_Log_2009.5.7.csv"), h.logText());
+}
+
+// A reply is judged when the module has gone on to its next sentence: an acquisition reported at
+// 5.0 s, followed by the next sentence at 6.5 s, took 6 seconds.
+TEST_F(PortRun, ReplyIsJudgedWhenTheNextSentenceArrives) {
+  enable(item::AcquisitionTime);
+  h.module->sendAtMs(5000, frameSentence("PMTK813"));
+  h.module->sendAtMs(6500, frameSentence("GPGGA,1,2"));
+  h.worker->run();
+  EXPECT_EQ(h.view.memo, concat({"     Pass!!   Acq SV(29) in 6 sec(s)."}, finish(7)));
+  EXPECT_NE(runLines(h).find(",29,6,N/A,"), std::string::npos) << runLines(h);
+}
+
+// Bits that no item answers to stay in the settings but never hold a run open: 0x2002 | 0x20
+// runs Firmware Version and NMEA Type and ends.
+TEST_F(PortRun, BitsOfNoItemDoNotHoldTheRunOpen) {
+  enable(0x2002 | 0x20);
+  h.module->sendAtMs(1000, frameSentence("PMTK705,M-core_1.8,0000,,") +
+                               frameSentence("PMTK514,1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0") +
+                               kNext);
+  // A run still going after a minute never ends by itself: Stop it, so that the test fails
+  // instead of hanging.
+  h.module->beforeRead = [&](std::int64_t ms) {
+    if (ms > 60000 && h.module->isOpen()) h.worker->stopFromUi();
+  };
+  h.worker->run();
+  EXPECT_EQ(h.view.memo, concat({"     Pass!!   [M-core_1.8,0000,,]", "     Pass!!   NMEA "},
+                                finish(2)));
+  EXPECT_TRUE(runLines(h).starts_with(",Pass,")) << runLines(h);
+  EXPECT_EQ(h.station.settings.enableTest, 0x2022);
 }
 
 TEST_F(PortRun, StartSentenceTellsTheModuleWhichTestsOnWhichSatellite) {
@@ -159,12 +194,13 @@ TEST_F(PortRun, StopDuringADownloadStillShakesHandsAndLogsTheRun) {
     }
   };
   h.worker->run();
-  EXPECT_EQ(h.view.memo, concat({"[Flash Download]", "     Fail!!(Download)   FT_ERROR"},
+  // Stop ended the download: the run stays aborted, the library's text is kept.
+  EXPECT_EQ(h.view.memo, concat({"[Flash Download]", "     Fail!!(Abort)   FT_ERROR"},
                                 finish(1)));
   EXPECT_EQ(h.module->writes,
             (std::vector<std::string>{"$PMTK811*3A\r\n", "$PMTK810,0001,1D*4F\r\n",
                                       fixed(EndTestModeSentence), fixed(FactoryResetSentence)}));
-  EXPECT_TRUE(runLines(h).starts_with(",Fail(Download),N/A,,COM3,2009-05-07,13:05:09,FT_ERROR,"));
+  EXPECT_TRUE(runLines(h).starts_with(",Fail(Abort),N/A,,COM3,2009-05-07,13:05:09,FT_ERROR,"));
 }
 
 TEST_F(PortRun, DownloadErrorsBecomeMemoTextAndFlashColumn) {
@@ -194,7 +230,7 @@ TEST_F(PortRun, DownloadErrorsBecomeMemoTextAndFlashColumn) {
 
 TEST_F(PortRun, DownloadPassesThenTestsRunOnTheSamePort) {
   enable(item::FlashDownload | item::AcquisitionTime, /*skipDownload=*/false);
-  h.module->sendAtMs(5000, frameSentence("PMTK813"));
+  h.module->sendAtMs(5000, frameSentence("PMTK813") + kNext);
   h.worker->run();
   EXPECT_EQ(h.view.memo, concat({"[Flash Download]", "     Pass!!", "     Flash Type:FLASH_5",
                                  "     Pass!!   Acq SV(29) in 5 sec(s)."},
@@ -228,7 +264,8 @@ TEST_F(PortRun, FactoryResetResendsEveryThreeSecondsUntilItTimesOut) {
 
 TEST_F(PortRun, FactoryResetPassesOnTheStartupMessageEvenSplitAcrossReads) {
   enable(item::FactoryReset | item::NmeaType);
-  h.module->sendAtMs(1000, frameSentence("PMTK514,1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"));
+  h.module->sendAtMs(1000,
+                     frameSentence("PMTK514,1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0") + kNext);
   h.module->onWrite = [&](std::string_view bytes) {
     if (bytes == fixed(FactoryResetSentence) && h.clock.elapsedMs() < 5000) {
       h.module->sendAtMs(h.clock.elapsedMs() + 1500, "$GPGGA,1,2*00\r\n$PMTK01");
@@ -253,7 +290,7 @@ TEST_F(PortRun, ColdStartSendsItsThreeCommandsThenWaitsForTheFirstFix) {
                          frameSentence("GPRMC,000001.000,V,,,,,0.00,0.00,080109,,,N"));
       h.module->sendAtMs(now + 30500, frameSentence(
                                           "GPRMC,000031.000,A,3401.9764,N,11744.8274,W,0.00,"
-                                          "119.27,080109,,,A"));
+                                          "119.27,080109,,,A") + kNext);
     }
   };
   h.worker->run();
@@ -294,7 +331,7 @@ TEST_F(PortRun, SignalQualityPassesOrFailsOnEachSubResult) {
     WorkerHarness run;
     run.settings.enableTest = static_cast<std::int32_t>(item::SignalQuality);
     run.state.skipDownload = true;
-    run.module->sendAtMs(4000, frameSentence(c.reply));
+    run.module->sendAtMs(4000, frameSentence(c.reply) + kNext);
     run.worker->run();
     ASSERT_GE(run.view.memo.size(), c.memo.size()) << c.reply;
     EXPECT_EQ(std::vector<std::string>(run.view.memo.begin(), run.view.memo.begin() + c.memo.size()),
@@ -327,15 +364,18 @@ TEST_F(PortRun, UpdateHzPassLeavesTheItemClockAndFailShowsBothRates) {
       {"PMTK500,1000,0,0,0,0", 5.0f, "    Fail!!   UpdateHz:1Hz,Check5Hz", "1"},
       {"PMTK500,3,0,0,0,0", 1.0f, "    Fail!!   UpdateHz:333.333343505859Hz,Check1Hz",
        "333.333343505859"},
-      {"PMTK500,300,0,0,0,0", 3.33f, "    Fail!!   UpdateHz:3.33333325386047Hz,Check3.32999992370605Hz",
+      // The interval the setting asks for passes, though the rate is not the setting's.
+      {"PMTK500,300,0,0,0,0", 3.33f, "     Pass!!   UpdateHz:3.33333325386047Hz",
        "3.33333325386047"},
+      {"PMTK500,333,0,0,0,0", 3.0f, "     Pass!!   UpdateHz:3.00300312042236Hz",
+       "3.00300312042236"},
   };
   for (const auto& c : cases) {
     WorkerHarness run;
     run.settings.enableTest = static_cast<std::int32_t>(item::UpdateHz);
     run.settings.updateHz = c.expected;
     run.state.skipDownload = true;
-    run.module->sendAtMs(2000, frameSentence(c.reply));
+    run.module->sendAtMs(2000, frameSentence(c.reply) + kNext);
     run.worker->run();
     ASSERT_FALSE(run.view.memo.empty());
     EXPECT_EQ(run.view.memo[0], c.memo);
@@ -347,7 +387,7 @@ TEST_F(PortRun, UpdateHzPassLeavesTheItemClockAndFailShowsBothRates) {
 
 TEST_F(PortRun, NmeaTypeFailureListsEveryRate) {
   enable(item::NmeaType);
-  h.module->sendAtMs(1000, frameSentence("PMTK514,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0"));
+  h.module->sendAtMs(1000, frameSentence("PMTK514,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0") + kNext);
   h.worker->run();
   ASSERT_EQ(h.view.memo.size(), 1u + 1u + 19u + 3u);
   EXPECT_EQ(h.view.memo[0],
@@ -364,7 +404,7 @@ TEST_F(PortRun, ClosedWindowRunStillReachesTheLog) {
   // Acquisition passes before the close; the unfinished run must not be logged as a pass.
   enable(item::AcquisitionTime | item::BitSyncTime);
   h.view.serialNumber = "SN-0042";
-  h.module->sendAtMs(500, frameSentence("PMTK813") + "$GPGGA,");
+  h.module->sendAtMs(500, frameSentence("PMTK813") + kNext);
   h.module->beforeRead = [&](std::int64_t ms) {
     if (ms >= 1000 && h.module->isOpen()) h.worker->closeFromUi();
   };
@@ -377,7 +417,7 @@ TEST_F(PortRun, ClosedWindowRunStillReachesTheLog) {
 
 TEST_F(PortRun, SecondRunAppendsOnlyItsLineAndStartsClean) {
   enable(item::AcquisitionTime);
-  h.module->sendAtMs(3000, frameSentence("PMTK813"));
+  h.module->sendAtMs(3000, frameSentence("PMTK813") + kNext);
   h.worker->run();
   h.worker->run();  // no reply this time: the acquisition times out
   const std::string lines = runLines(h);

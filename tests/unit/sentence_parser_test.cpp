@@ -102,8 +102,9 @@ class SentenceParser : public ::testing::Test {
     restart();
   }
 
-  // A new run with the current settings, then the chosen items still to do.
-  void restart(std::uint32_t items = 0, bool ttffArmed = false) {
+  // A new run with the current settings, then the chosen items still to do (by default one that
+  // no GSV or RMC rule looks at: the run is open, nothing is current).
+  void restart(std::uint32_t items = item::BluetoothMac, bool ttffArmed = false) {
     h.worker->startRun();
     h.view.memo.clear();
     h.view.chartRefreshes = 0;
@@ -166,7 +167,6 @@ TEST_F(SentenceParser, UnknownSentencesAreIgnored) {
       sentence("GLGSV,1,1,01,05,40,100,40"),
       sentence("GLRMC,071736.000,A,4404.1316,N"),
       sentence("XPMTK813"),
-      " $PMTK813*38\r\n",  // not at the start of the line
   };
   for (const std::string& text : ignored) {
     restart(item::ColdStartTtff, true);
@@ -359,14 +359,19 @@ TEST_F(SentenceParser, FixIntervalGivesTheUpdateRate) {
   const float thirdOf1000 = static_cast<float>(1000.0 / 300);
   const Case cases[] = {
       {"200 ms is 5 Hz", "PMTK500,200,0,0,0,0", 5.0f, item::UpdateHz, 5.0f, 1},
-      {"300 ms is not 3.33 Hz", "PMTK500,300,0,0,0,0", 3.33f, item::UpdateHz, thirdOf1000, 0},
+      {"3.33 Hz asks for 300 ms", "PMTK500,300,0,0,0,0", 3.33f, item::UpdateHz, thirdOf1000, 1},
+      {"3 Hz asks for 333 ms", "PMTK500,333,0,0,0,0", 3.0f, item::UpdateHz,
+       static_cast<float>(1000.0 / 333), 1},
+      {"334 ms is not 3 Hz", "PMTK500,334,0,0,0,0", 3.0f, item::UpdateHz,
+       static_cast<float>(1000.0 / 334), 0},
+      {"2.5 Hz asks for 400 ms", "PMTK500,400,0,0,0,0", 2.5f, item::UpdateHz, 2.5f, 1},
       {"300 ms is 1000/300 in single precision", "PMTK500,300,0,0,0,0", thirdOf1000,
        item::UpdateHz, thirdOf1000, 1},
       {"interval 0 has no rate", "PMTK500,0,0,0,0,0", 5.0f, item::UpdateHz, 0.0f, 0},
       {"no interval", "PMTK500,,0,0,0,0", 5.0f, item::UpdateHz, 0.0f, 0},
       {"rate 0 never matches a zero setting", "PMTK500,0", 0.0f, item::UpdateHz, 0.0f, 0},
       {"UpdateHZ not to do", "PMTK500,200,0,0,0,0", 5.0f, item::NmeaType, 0.0f, NoVerdict},
-      {"no field at all", "PMTK500", 5.0f, item::UpdateHz, 0.0f, NoVerdict},
+      {"no field at all: an absent interval", "PMTK500", 5.0f, item::UpdateHz, 0.0f, 0},
   };
   for (const Case& c : cases) {
     h.settings.updateHz = c.updateHz;
@@ -404,8 +409,8 @@ TEST_F(SentenceParser, OutputRatesAreComparedWithTheSettings) {
       {"lower-case checksum",
        lowerCaseSum(sentence("PMTK514,1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0")), item::NmeaType,
        "", NoVerdict, 0},
-      {"overlong text is cut", sentence("PMTK514," + longText), item::NmeaType,
-       std::string(OutputTextMax, '1'), 0, 21},
+      {"long text compared whole", sentence("PMTK514," + longText), item::NmeaType,
+       longText + "*", 0, 21},
       {"NMEA Type not to do", sentence("PMTK514,1,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"),
        item::FirmwareVersion, "", NoVerdict, 0},
       {"no comma before the star", "$PMTK514*" + nmeaChecksum("$PMTK514") + ",1,1\r\n",
@@ -437,8 +442,8 @@ TEST_F(SentenceParser, VersionTextIsComparedWithTheSettings) {
        "AXN_1.30,0000,QB-01,SDK2", 1},
       {"three parts", sentence("PMTK705,AXN_1.30,0000,QB-01"), item::FirmwareVersion,
        "AXN_1.30,0000,QB-01", 0},
-      {"overlong text is cut", sentence("PMTK705," + std::string(60, 'V')),
-       item::FirmwareVersion, std::string(VersionTextMax, 'V'), 0},
+      {"long text compared whole", sentence("PMTK705," + std::string(60, 'V')),
+       item::FirmwareVersion, std::string(60, 'V'), 0},
       {"Firmware Version not to do", sentence("PMTK705,AXN_1.30,0000,QB-01,SDK2"),
        item::NmeaType, "", NoVerdict},
       {"no comma at all", sentence("PMTK705"), item::FirmwareVersion, "", NoVerdict},
@@ -458,6 +463,19 @@ TEST_F(SentenceParser, VersionTextIsComparedWithTheSettings) {
   restart(item::FirmwareVersion);
   parse(sentence("PMTK705,AXN_1.30,0000,QB-01,SDK2"));
   EXPECT_EQ(h.view.firmwareVersion, "AXN_1.30,0000,QB-01,SDK2");
+
+  // A version of 56 characters passes against the same expected text.
+  const std::string longVersion = "QNB-EXT_5.1.7_3333_23021500,0001,QZ3329-GLONASS,SDK1.3.2";
+  h.settings.versionMtk = "QNB-EXT_5.1.7_3333_23021500";
+  h.settings.versionCustomer = "0001";
+  h.settings.versionProductModel = "QZ3329-GLONASS";
+  h.settings.versionSdkVer = "SDK1.3.2";
+  restart(item::FirmwareVersion);
+  parse(sentence("PMTK705," + longVersion));
+  ItemResults expected;
+  expected.firmwareVersion = {true, longVersion};
+  EXPECT_EQ(outcome(), (Outcome{expected, 1, 0, 1}));
+  EXPECT_EQ(h.view.firmwareVersion, longVersion);
 }
 
 // ---- $PMTK592: Bluetooth address ------------------------------------------------------------
@@ -521,7 +539,8 @@ TEST_F(SentenceParser, SignalQualityJudgesPhaseThenTcxoThenCnr) {
        {true, "0.85"}, {true, "0.000", "0.000"}, {true, "40.0", "1.0"}, 1, 3},
       {"CNR sigma beyond its limit", "PMTK815,1,2,85,0,0,4000,101",
        {true, "0.85"}, {true, "0.000", "0.000"}, {true, "40.0", "1.0"}, 0, 3},
-      {"fewer than seven fields", "PMTK815,1,2,85,0,0,4000", {}, {}, {}, NoVerdict, 0},
+      {"fewer than seven fields: sigma absent is 0", "PMTK815,1,2,85,0,0,4000",
+       {true, "0.85"}, {true, "0.000", "0.000"}, {true, "40.0", "0.0"}, 1, 3},
   };
   for (const Case& c : cases) {
     restart(item::SignalQuality | item::ColdStartTtff);
@@ -550,6 +569,90 @@ TEST_F(SentenceParser, AcquisitionAndBitSyncRepliesPassTheirItems) {
   parse(sentence("PMTK814,whatever"));
   expected.bitSyncTime = {true, "0"};
   EXPECT_EQ(outcome(), (Outcome{expected, 1, 0, 2}));
+}
+
+// ---- Short and prefixed replies ------------------------------------------------------------
+
+// Absent fields read as 0, so a short reply is judged; a "$" inside a line starts a new candidate,
+// so a noise byte or a sentence cut short without its line end does not hide the reply behind it.
+TEST_F(SentenceParser, ShortAndPrefixedRepliesAreJudged) {
+  const std::string version = sentence("PMTK705,AXN_1.30,0000,QB-01,SDK2");
+  ItemResults hzFailed;
+  hzFailed.updateHz.recorded = true;
+  ItemResults phaseFailed;
+  phaseFailed.phase = {true, "0.00"};
+  ItemResults acquired;
+  acquired.acquisitionTime = {true, "0"};
+  ItemResults versionPassed;
+  versionPassed.firmwareVersion = {true, "AXN_1.30,0000,QB-01,SDK2"};
+  struct Case {
+    const char* name;
+    std::uint32_t items;
+    std::string text;
+    Outcome expected;
+  };
+  const Case cases[] = {
+      {"$PMTK500 without a field: interval 0", item::UpdateHz, "$PMTK500*" +
+       nmeaChecksum("$PMTK500") + "\r\n", {hzFailed, 0, 0, 1}},
+      {"$PMTK815 without a field: phase 0", item::SignalQuality, sentence("PMTK815"),
+       {phaseFailed, 0, 0, 1}},
+      {"noise byte before a reply", item::AcquisitionTime | item::BitSyncTime,
+       "\x7f" + sentence("PMTK813"), {acquired, 1, item::BitSyncTime, 1}},
+      {"blank before a reply", item::AcquisitionTime | item::BitSyncTime, " $PMTK813*38\r\n",
+       {acquired, 1, item::BitSyncTime, 1}},
+      {"lone $ before a reply", item::AcquisitionTime | item::BitSyncTime,
+       "$" + sentence("PMTK813"), {acquired, 1, item::BitSyncTime, 1}},
+      {"GSV cut short before a reply", item::FirmwareVersion | item::AcquisitionTime,
+       "$GPGSV,3,1,1" + version, {versionPassed, 1, item::AcquisitionTime, 1}},
+      {"the cut-short sentence's checksum still decides", item::FirmwareVersion,
+       "$GPGSV,3,1,1" + version.substr(0, version.size() - 5) + "*00\r\n",
+       {{}, NoVerdict, item::FirmwareVersion, 0}},
+  };
+  for (const Case& c : cases) {
+    restart(c.items);
+    parse(c.text);
+    EXPECT_EQ(outcome(), c.expected) << c.name;
+  }
+}
+
+// ---- A decided run ------------------------------------------------------------------------
+
+// Once a failure or the last pass has emptied the set, later replies in the same text store
+// nothing: the log shows the values of the reply that was judged.
+TEST_F(SentenceParser, DecidedRunStoresNothingMore) {
+  const std::string goodSignal = sentence("PMTK815,1,2,85,100,100,4100,50");
+  const std::string otherSignal = sentence("PMTK815,1,2,99,200,200,4500,20");
+  ItemResults signalPassed;
+  signalPassed.phase = {true, "0.85"};
+  signalPassed.tcxo = {true, "0.100", "0.100"};
+  signalPassed.cnr = {true, "41.0", "0.5"};
+  ItemResults phaseFailed;
+  phaseFailed.phase = {true, "0.80"};
+  ItemResults versionFailed;
+  versionFailed.firmwareVersion = {true, "AXN_1.30"};
+  struct Case {
+    const char* name;
+    std::uint32_t items;
+    std::string text;
+    Outcome expected;
+  };
+  const Case cases[] = {
+      {"Signal Quality passed last, a second $PMTK815 follows", item::SignalQuality,
+       goodSignal + otherSignal, {signalPassed, 1, 0, 3}},
+      {"phase failed, a good $PMTK815 follows", item::SignalQuality,
+       sentence("PMTK815,1,2,80,100,100,4100,50") + otherSignal, {phaseFailed, 0, 0, 1}},
+      {"version failed, an address and a GSV follow", item::FirmwareVersion | item::BluetoothMac,
+       sentence("PMTK705,AXN_1.30") + sentence("PMTK592,0A1B2C3D4E5F") +
+           sentence("GPGSV,1,1,01,05,40,100,40"),
+       {versionFailed, 0, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    restart(c.items);
+    parse(c.text);
+    EXPECT_EQ(outcome(), c.expected) << c.name;
+    EXPECT_EQ(record().satellites, SatelliteTable{}) << c.name;
+    EXPECT_EQ(h.view.chartRefreshes, 0) << c.name;
+  }
 }
 
 }  // namespace

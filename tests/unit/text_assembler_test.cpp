@@ -49,18 +49,20 @@ TEST(TextAssembler, CutsBeforeTheLastSentenceStart) {
   };
   const Case cases[] = {
       {"whole sentences, then a tail", "", "$GPRMC,1*00\r\n$GPGSV,2", {"$GPRMC,1*00\r\n", "$GPGSV,2"}},
-      {"tail finished by its line end", "$GPGSV,2", ",3*00\r\n", {"$GPGSV,2,3*00\r\n", ""}},
+      // The last sentence waits for the next read even when its line end has come.
+      {"tail finished by its line end still waits", "$GPGSV,2", ",3*00\r\n", {"", "$GPGSV,2,3*00\r\n"}},
       {"tail finished and the next start", "$GPGSV,2", ",3*00\r\n$GP", {"$GPGSV,2,3*00\r\n", "$GP"}},
-      {"a CR finishes a sentence", "", "$PMTK813*38\r", {"$PMTK813*38\r", ""}},
-      {"a finished reply is not held back", "", "$GPGGA,1\r\n$PMTK813*38\r\n", {"$GPGGA,1\r\n$PMTK813*38\r\n", ""}},
+      {"a lone finished reply waits", "", "$PMTK813*38\r", {"", "$PMTK813*38\r"}},
+      {"the last finished reply waits", "", "$GPGGA,1\r\n$PMTK813*38\r\n", {"$GPGGA,1\r\n", "$PMTK813*38\r\n"}},
+      {"... and goes once the next sentence begins", "$PMTK813*38\r\n", "$GPG", {"$PMTK813*38\r\n", "$GPG"}},
       {"no start and nothing pending: all to the parser", "", "noise\r\n", {"noise\r\n", ""}},
       {"$PMTK after the last $GP", "", "$GPGGA,1\r\n$PMTK001,1\r\n$PMTK0", {"$GPGGA,1\r\n$PMTK001,1\r\n", "$PMTK0"}},
       {"$PMTK before the last $GP", "", "$PMTK001,1\r\n$GPGGA,1", {"$PMTK001,1\r\n", "$GPGGA,1"}},
       {"$PMTK right after $GP", "", "$GP$PMTK1", {"$GP", "$PMTK1"}},
       {"$GP inside a $PMTK tail", "", "$PMTK1$GPA", {"$PMTK1", "$GPA"}},
-      {"a lone $G is no start", "", "$GPA\r\n$G", {"$GPA\r\n", "$G"}},
+      {"a lone $G is no start: it waits with the last one", "", "$GPA\r\n$G", {"", "$GPA\r\n$G"}},
       {"start cut off by the read is held back", "", "noise\r\n$G", {"noise\r\n", "$G"}},
-      {"... and completed by the next read", "$G", "PGSV,1\r\n", {"$GPGSV,1\r\n", ""}},
+      {"... and completed by the next read", "$G", "PGSV,1\r\n", {"", "$GPGSV,1\r\n"}},
       {"longest cut-off start", "", "x$PMT", {"x", "$PMT"}},
       {"a single $ at the end", "", "x$", {"x", "$"}},
       {"held-back $ that starts no sentence", "$", "PFST,1*00\r\n", {"$PFST,1*00\r\n", ""}},
@@ -106,12 +108,14 @@ std::vector<std::string> sentencesIn(std::string_view text) {
 }
 
 // However the stream is cut into reads, the parser gets every byte of it once, in order, and
-// every sentence it reads whole.
+// every sentence it reads whole; the last sentence waits for the module's next one.
 TEST(TextAssembler, EveryChunkingGivesTheSameText) {
   const std::string stream =
       "$GPGSV,2,1,05,23,,,36,13,,,34,32,,,43,31,,,31*78\r\n$PMTK010,001*2E\r\n"
       "$GPRMC,071733.929,V,8960.0000,N,00000.0000,E,0.00,0.00,111111,,,N*72\r\n"
       "$PFST,FOM,6*63\r\n$PMTK705,AXN_1.30,0000,,*1A\r\n$GPGSV,2,2,05,20,,,41*7B\r\n";
+  const std::string last = "$GPGSV,2,2,05,20,,,41*7B\r\n";
+  const std::string released = stream.substr(0, stream.size() - last.size());
   for (std::size_t size = 1; size <= stream.size(); ++size) {
     WorkerRecord r;
     std::string parsed;
@@ -121,9 +125,9 @@ TEST(TextAssembler, EveryChunkingGivesTheSameText) {
       parsed += r.workText.view();
       for (std::string& s : sentencesIn(r.workText.view())) sentences.push_back(std::move(s));
     }
-    EXPECT_EQ(parsed, stream) << "chunks of " << size;
-    EXPECT_EQ(sentences, sentencesIn(stream)) << "chunks of " << size;
-    EXPECT_EQ(r.pendingText.view(), "") << "chunks of " << size;
+    EXPECT_EQ(parsed, released) << "chunks of " << size;
+    EXPECT_EQ(sentences, sentencesIn(released)) << "chunks of " << size;
+    EXPECT_EQ(r.pendingText.view(), last) << "chunks of " << size;
   }
 }
 
