@@ -38,15 +38,21 @@ std::string_view BootRom::receive(std::string_view bytes, int lineBaud, Millis n
     if (stage_ != Stage::Firmware) {
       takeByte(byte, lineBaud, now);
     } else if (lineBaud == BootBaud && byte == SyncByte) {
-      // The fixture powers the module while the host sends sync bytes at the boot speed.
-      firmwareEnd = std::min(firmwareEnd, i);
-      powerUp(now);
+      // The fixture powers the module while the host sends sync bytes at the boot speed; an
+      // operator who is late leaves the firmware running a while longer.
+      if (settings_.powerCycleAfterMs <= 0) {
+        firmwareEnd = std::min(firmwareEnd, i);
+        powerUp(now);
+      } else if (!powerCycleAt_) {
+        powerCycleAt_ = now + settings_.powerCycleAfterMs;
+      }
     }
   }
   return bytes.substr(0, firmwareEnd);
 }
 
 void BootRom::powerUp(Millis now) {
+  powerCycleAt_.reset();
   events_.push_back(BootEvent::powerUp());
   events_.push_back(BootEvent::switchSpeed(BootBaud));
   stage_ = settings_.answer ? Stage::Sync : Stage::Mute;
@@ -89,6 +95,7 @@ void BootRom::takeByte(std::uint8_t byte, int lineBaud, Millis now) {
 }
 
 void BootRom::advance(Millis now) {
+  if (powerCycleAt_ && now >= *powerCycleAt_) powerUp(now);
   if (!active()) return;
   if (now - lastByteAt_ >= BootSilenceMs)
     leave(std::nullopt);
@@ -97,6 +104,7 @@ void BootRom::advance(Millis now) {
 }
 
 Millis BootRom::nextDue() const {
+  if (powerCycleAt_) return *powerCycleAt_;
   if (!active()) return kNever;
   return lastByteAt_ + (frames_.inFrame() ? FrameGapMs : BootSilenceMs);
 }

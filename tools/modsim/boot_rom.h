@@ -152,6 +152,7 @@ class BootRom {
   std::optional<Region> firstRegion_;   // of this session: it carries the version text
   std::uint64_t blocksInSequence_ = 0;  // in this session, counted for the corrupt-block faults
   std::vector<BootEvent> events_;
+  std::optional<Millis> powerCycleAt_;  // a late operator's power cycle, once sync bytes came
 };
 
 }  // namespace quenby::modsim
