@@ -118,6 +118,8 @@ Reply Session::awaitAnswer(const CommandStep& step, std::uint8_t tag, FrameView*
         return Reply::Silent;
       continue;  // late answers to DATA blocks or to an earlier sending
     }
+    // DA_END's ACK lost and the Download Agent's FLASH_INFO behind it: sent again, all come again.
+    if (f.type == frame::FlashInfo && step.type == frame::DaEnd) continue;
     if (f.type == frame::Busy) {
       deadline = std::min(busyEnd, Clock::now() + ReplyLimit);
       continue;

@@ -107,8 +107,8 @@ inline constexpr milliseconds ReplyLimit{300};
 inline constexpr int MaxCommandTries = 6;
 // BUSY holds a command's time-out, but for this long at most since the command was first sent.
 inline constexpr milliseconds BusyLimit{600000};
-inline constexpr milliseconds AliveLimit{1000};       // DA_END's ACK to 0xD5
-inline constexpr milliseconds FlashInfoLimit{1000};   // 0xD5 to FLASH_INFO
+inline constexpr milliseconds AliveLimit{500};       // DA_END's ACK to 0xD5
+inline constexpr milliseconds FlashInfoLimit{500};   // 0xD5 to FLASH_INFO
 // No ACK, NAK or BUSY this long after the line has carried every block: the oldest
 // unacknowledged block is sent again (a failure of that block).
 inline constexpr milliseconds SilenceLimit{300};
