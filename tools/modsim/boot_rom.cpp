@@ -44,7 +44,7 @@ std::string_view BootRom::receive(std::string_view bytes, int lineBaud, Millis n
       // operator who is late leaves the firmware running a while longer.
       if (settings_.powerCycleAfterMs <= 0) {
         firmwareEnd = std::min(firmwareEnd, i);
-        powerUp(now);
+        powerUp(now, true);
       } else if (!powerCycleAt_) {
         powerCycleAt_ = now + settings_.powerCycleAfterMs;
       }
@@ -53,7 +53,7 @@ std::string_view BootRom::receive(std::string_view bytes, int lineBaud, Millis n
   return bytes.substr(0, firmwareEnd);
 }
 
-void BootRom::powerUp(Millis now) {
+void BootRom::powerUp(Millis now, bool bySyncByte) {
   powerCycleAt_.reset();
   events_.push_back(BootEvent::powerUp());
   events_.push_back(BootEvent::switchSpeed(BootBaud));
@@ -68,6 +68,8 @@ void BootRom::powerUp(Millis now) {
   regionsBegun_ = 0;
   firstRegion_.reset();
   blocksInSequence_ = 0;
+  // The sync byte that came with the power-up is answered like the ones after it.
+  if (bySyncByte && stage_ == Stage::Sync) send(std::string(1, static_cast<char>(settings_.syncAnswer)));
 }
 
 void BootRom::leave(std::optional<std::string> version) {
@@ -116,7 +118,7 @@ void BootRom::takeReceived(const Received& r, Millis now) {
 
 void BootRom::advance(Millis now) {
   now_ = now;
-  if (powerCycleAt_ && now >= *powerCycleAt_) powerUp(now);
+  if (powerCycleAt_ && now >= *powerCycleAt_) powerUp(now, false);
   if (!active()) return;
   while (std::optional<Received> r = frames_.next(now)) takeReceived(*r, now);
   if (!active()) return;
@@ -356,7 +358,7 @@ void BootRom::handleBlock(const Received& frame) {
     return send(ackFrame(NoTag, sequence));
   }
   if (sequence >= t.nextInOrder + MaxHeldBlocks) return send(nakFrame(NoTag, sequence, NakReason::OutOfSequence));
-  if (blockCorrupted()) return send(nakFrame(NoTag, sequence, NakReason::BadCheck));
+  if (sequence == t.nextInOrder && blockCorrupted()) return send(nakFrame(NoTag, sequence, NakReason::BadCheck));
   if (stage_ == Stage::RegionData && settings_.flashWriteError && regionsBegun_ == 1 && sequence == 0)
     return send(nakFrame(NoTag, sequence, NakReason::FlashWriteError));
   const std::string_view data = payload.substr(kSequenceSize);

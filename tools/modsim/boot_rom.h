@@ -137,7 +137,8 @@ class BootRom {
     std::uint32_t length = 0;
   };
 
-  void powerUp(Millis now);
+  // bySyncByte: the fixture powered the module as a sync byte came, which is answered too.
+  void powerUp(Millis now, bool bySyncByte);
   void leave(std::optional<std::string> version);
   void takeByte(std::uint8_t byte, int lineBaud, Millis now);
   void takeReceived(const Received& r, Millis now);
