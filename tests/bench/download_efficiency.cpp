@@ -155,6 +155,7 @@ struct PortTimes {
   Clock::time_point end{};
   bool headed = false;
   bool started = false;
+  bool passed = false;  // the download's "Pass!!" came before its flash type
   bool ended = false;
 };
 
@@ -198,6 +199,8 @@ Measurement measure(const fs::path& folder, int ports) {
       } else if (t.headed && !t.started && line.find("] download agent 0%") != std::string::npos) {
         t.agentStart = now;
         t.started = true;
+      } else if (t.started && line.find("]      Pass!!") != std::string::npos) {
+        t.passed = true;
       } else if (t.started && !t.ended && line.find("]      Flash Type:") != std::string::npos) {
         t.end = now;
         t.ended = true;
@@ -210,7 +213,8 @@ Measurement measure(const fs::path& folder, int ports) {
   m.ports = ports;
   m.exitStatus = waitFor(pid);
   for (const auto& [port, t] : times) {
-    if (!t.ended) continue;
+    // A download that failed after the Download Agent named the flash shows the type as well.
+    if (!t.ended || !t.passed) continue;
     m.downloadSeconds.push_back(std::chrono::duration<double>(t.end - t.agentStart).count());
     m.itemSeconds.push_back(std::chrono::duration<double>(t.end - t.header).count());
   }
