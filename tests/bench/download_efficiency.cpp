@@ -236,8 +236,14 @@ int main(int argc, char** argv) {
     usage("quenby-mkdemo failed");
   fs::copy_file(folder / "firmware" / "scat.txt", folder / "scat.txt");
 
+  // The simulated flash holds the whole image (4 MiB at least, as the modules' default).
+  constexpr long kDefaultFlash = 4L * 1024 * 1024;
+  constexpr long kFlashBlock = 65536;
+  const long flashBytes =
+      std::max(kDefaultFlash, (o.imageBytes + kFlashBlock - 1) / kFlashBlock * kFlashBlock);
   writeFile(folder / "scenario.ini",
-            "[default]\nboot_ber=" + o.ber + "\nboot_stray_rate=" + o.stray +
+            "[default]\nflash_size=" + std::to_string(flashBytes) + "\nboot_ber=" + o.ber +
+                "\nboot_stray_rate=" + o.stray +
                 "\nflash_timing=" + o.flashTiming + "\npower_cycle_after=" + o.powerCycleAfter +
                 "\n");
 
