@@ -10,6 +10,7 @@ namespace quenby::brom {
 namespace {
 
 using Clock = SessionLink::Clock;
+using Wait = SessionLink::Wait;
 
 class Transfer {
  public:
@@ -18,18 +19,25 @@ class Transfer {
         payload_(payload),
         meter_(meter),
         blocks_((payload.size() + BlockBytes - 1) / BlockBytes),
-        failures_(blocks_, 0) {}
+        state_(blocks_) {}
 
   TransferEnd run();
 
  private:
+  struct Block {
+    bool acked = false;
+    bool resend = false;     // found lost: goes out again before any new block
+    std::uint64_t sentAt = 0;  // the send counter at its last sending; 0: never sent
+    int failures = 0;
+  };
+
   // Handles one answer; a transfer that must end gives its end.
   bool answer(const FrameView& frame, TransferEnd& end);
-  bool onNak(std::size_t expected, std::uint8_t reason, TransferEnd& end);
-  // The module has written every block before `upTo`.
-  void acknowledgedUpTo(std::size_t upTo);
-  // Block `block` failed once more; false after its last allowed failure.
-  bool failed(std::size_t block);
+  bool onAck(std::size_t n, TransferEnd& end);
+  // Block n is lost once more; false after its last allowed failure.
+  bool lost(std::size_t n);
+  // The block to send now, or blocks_ when none may go.
+  std::size_t nextToSend() const;
   std::span<const std::uint8_t> block(std::size_t n) const {
     const std::size_t start = n * BlockBytes;
     return payload_.subspan(start, std::min(BlockBytes, payload_.size() - start));
@@ -39,16 +47,19 @@ class Transfer {
   std::span<const std::uint8_t> payload_;
   ProgressMeter& meter_;
   const std::size_t blocks_;
-  std::vector<std::uint8_t> failures_;
+  std::vector<Block> state_;
   std::size_t base_ = 0;      // oldest unacknowledged block
-  std::size_t next_ = 0;      // next block to send
-  std::size_t sentHigh_ = 0;  // one past the highest block ever sent
-  // After going back to block goBack_, the module still answers the blocks that were in flight
-  // behind it with NAKs naming goBack_; that many are expected and are not new failures.
-  std::size_t goBack_ = 0;
-  std::size_t staleNaks_ = 0;
+  std::size_t fresh_ = 0;     // next block never sent
+  std::uint64_t sends_ = 0;   // sendings so far
   Clock::time_point lastHeard_ = Clock::now();
 };
+
+std::size_t Transfer::nextToSend() const {
+  for (std::size_t n = base_; n < fresh_; ++n)
+    if (state_[n].resend) return n;
+  if (fresh_ < blocks_ && fresh_ < base_ + WindowBlocks) return fresh_;
+  return blocks_;
+}
 
 TransferEnd Transfer::run() {
   meter_.beginPayload();
@@ -57,45 +68,37 @@ TransferEnd Transfer::run() {
   while (base_ < blocks_) {
     if (link_.stopRequested()) return {TransferEnd::Stopped};
 
-    // Send while the window has room; answers that have arrived meanwhile are taken first,
-    // so that the window moves on as soon as it can.
-    if (next_ < blocks_ && next_ - base_ < WindowBlocks) {
-      const auto w = link_.readFrame(frame, Clock::now());
-      if (w == SessionLink::Wait::Got) {
-        if (!answer(frame, end)) return end;
-        continue;
-      }
-      if (w == SessionLink::Wait::Stopped) return {TransferEnd::Stopped};
-      if (w == SessionLink::Wait::Failed) return {TransferEnd::LineFailed};
+    // Answers that have arrived are taken first, so that the window moves on as soon as it can.
+    const std::size_t n = nextToSend();
+    const auto wait = n < blocks_ ? Clock::now() : Clock::now() + StopPollInterval;
+    const Wait w = link_.readFrame(frame, wait);
+    if (w == Wait::Got) {
+      if (!answer(frame, end)) return end;
+      continue;
+    }
+    if (w == Wait::Stopped) return {TransferEnd::Stopped};
+    if (w == Wait::Failed) return {TransferEnd::LineFailed};
 
-      switch (link_.sendData(static_cast<std::uint16_t>(next_), block(next_))) {
-        case SessionLink::Wait::Got:
+    if (n < blocks_) {
+      switch (link_.sendData(static_cast<std::uint16_t>(n), block(n))) {
+        case Wait::Got:
           break;
-        case SessionLink::Wait::Stopped:
+        case Wait::Stopped:
           return {TransferEnd::Stopped};
         default:
           return {TransferEnd::LineFailed};
       }
-      ++next_;
-      sentHigh_ = std::max(sentHigh_, next_);
-      lastHeard_ = Clock::now();
+      state_[n].resend = false;
+      state_[n].sentAt = ++sends_;
+      if (n == fresh_) ++fresh_;
       continue;
     }
 
-    // Window full, or all sent: wait for answers. The silence only counts once the line has
-    // carried everything written, so a slow line does not look like a silent module.
-    const auto w = link_.readFrame(frame, Clock::now() + StopPollInterval);
-    if (w == SessionLink::Wait::Got) {
-      if (!answer(frame, end)) return end;
-      continue;
-    }
-    if (w == SessionLink::Wait::Stopped) return {TransferEnd::Stopped};
-    if (w == SessionLink::Wait::Failed) return {TransferEnd::LineFailed};
+    // Everything that may go has gone: silence only counts once the line has carried it, so a
+    // slow line does not look like a silent module.
     const auto now = Clock::now();
     if (now - std::max(lastHeard_, link_.lineFreeAt()) >= SilenceLimit) {
-      if (!failed(base_)) return {TransferEnd::TooManyFailures};
-      next_ = base_;
-      staleNaks_ = 0;
+      if (!lost(base_)) return {TransferEnd::TooManyFailures};
       lastHeard_ = now;
     }
   }
@@ -104,52 +107,46 @@ TransferEnd Transfer::run() {
 
 bool Transfer::answer(const FrameView& frame, TransferEnd& end) {
   lastHeard_ = Clock::now();
-  if (frame.type == frame::Ack && frame.payload.size() == AckPayload) {
-    const std::size_t acked = getU16(frame.payload.data());
-    // ACKs of commands, of blocks long acknowledged, or of blocks never sent are stale.
-    if (acked != CommandSequence && acked >= base_ && acked < sentHigh_)
-      acknowledgedUpTo(acked + 1);
-    return true;
+  // Answers to commands (a late repeat) have a tag; blocks and their answers have none.
+  if (frame.tag != NoTag) return true;
+  if (frame.type == frame::Ack && frame.payload.size() == AckPayload)
+    return onAck(getU16(frame.payload.data()), end);
+  if (frame.type == frame::Busy) return true;  // the module is behind: it holds the time-out
+  if (frame.type == frame::Nak && frame.payload.size() == NakPayload) {
+    const std::uint8_t reason = frame.payload[NakReasonOffset];
+    // A damaged or unplaceable frame: which block it was shows when a later one is acknowledged.
+    if (reason == nak::BadCheck || reason == nak::OutOfSequence) return true;
+    end = {TransferEnd::Refused, reason};
+    return false;
   }
-  if (frame.type == frame::Nak && frame.payload.size() == NakPayload)
-    return onNak(getU16(frame.payload.data()), frame.payload[NakReasonOffset], end);
   end = {TransferEnd::Unexpected};
   return false;
 }
 
-bool Transfer::onNak(std::size_t expected, std::uint8_t reason, TransferEnd& end) {
-  if (reason != nak::BadCheck && reason != nak::OutOfSequence) {
-    end = {TransferEnd::Refused, reason};
-    return false;
+bool Transfer::onAck(std::size_t n, TransferEnd& end) {
+  // ACKs of blocks never sent, or already acknowledged, are stale.
+  if (n >= fresh_ || n < base_ || state_[n].acked) return true;
+  state_[n].acked = true;
+  state_[n].resend = false;
+  // Every block before n that went out before n's last sending and is still unacknowledged was
+  // lost on the way, or its ACK was.
+  for (std::size_t m = base_; m < n; ++m) {
+    Block& b = state_[m];
+    if (!b.acked && !b.resend && b.sentAt < state_[n].sentAt && !lost(m)) {
+      end = {TransferEnd::TooManyFailures};
+      return false;
+    }
   }
-  // The module expects `expected`: everything before it is written.
-  if (expected < base_ || expected > sentHigh_) return true;  // stale or nonsense
-  acknowledgedUpTo(expected);
-  if (expected == goBack_ && staleNaks_ > 0) {
-    --staleNaks_;
-    return true;
-  }
-  if (expected >= next_) return true;  // not sent again yet: nothing has failed
-  if (!failed(expected)) {
-    end = {TransferEnd::TooManyFailures};
-    return false;
-  }
-  staleNaks_ = next_ - expected - 1;
-  goBack_ = expected;
-  next_ = expected;
+  const std::size_t before = base_;
+  while (base_ < blocks_ && state_[base_].acked) ++base_;
+  if (base_ != before) meter_.payloadAcknowledged(std::min(payload_.size(), base_ * BlockBytes));
   return true;
 }
 
-void Transfer::acknowledgedUpTo(std::size_t upTo) {
-  if (upTo <= base_) return;
-  base_ = std::min(upTo, blocks_);
-  next_ = std::max(next_, base_);
-  meter_.payloadAcknowledged(std::min(payload_.size(), base_ * BlockBytes));
-}
-
-bool Transfer::failed(std::size_t block) {
-  if (block >= blocks_) return true;
-  return ++failures_[block] < MaxBlockFailures;
+bool Transfer::lost(std::size_t n) {
+  Block& b = state_[n];
+  b.resend = true;
+  return ++b.failures < MaxBlockFailures;
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// One payload (the Download Agent's, or one image region) as DATA blocks: up to WindowBlocks in
-// flight, go-back-N on a NAK, each block failing at most MaxBlockFailures times (a NAK naming
-// it, or SilenceLimit without any answer while it is the oldest unacknowledged block).
+// One payload (the Download Agent's, or one image region) as DATA blocks with selective repeat:
+// blocks go out while they lie within WindowBlocks of the oldest unacknowledged one, and only
+// the blocks found lost are sent again, each failing at most MaxBlockFailures times. A block is
+// lost when a block sent after it is acknowledged first (the line keeps the order of bytes and
+// the module answers in order), or when it is the oldest unacknowledged block and nothing has
+// been heard for SilenceLimit after the line carried everything.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +18,7 @@ struct TransferEnd {
   enum Kind {
     Done,
     TooManyFailures,  // a block failed MaxBlockFailures times
-    Refused,          // a NAK with another reason than a bad or out-of-sequence block: nakReason
+    Refused,          // a NAK with another reason than a bad or out-of-window block: nakReason
     Unexpected,       // a frame that has no place in a transfer
     Stopped,
     LineFailed,  // the line is gone, or a write failed

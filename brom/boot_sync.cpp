@@ -6,40 +6,37 @@
 
 namespace quenby::brom {
 
-SyncEnd syncBootRom(SessionLink& link) {
+SyncEnd syncBootRom(SessionLink& link, SyncWindow& window) {
   using Clock = SessionLink::Clock;
   using Wait = SessionLink::Wait;
 
-  const Clock::time_point start = Clock::now();
-  const Clock::time_point deadline = start + SyncLimit;
-  const Clock::time_point graceEnd = start + SyncGrace;
-  Clock::time_point nextSync = start;
-  bool heardAnything = false;
+  Clock::time_point nextSync = Clock::now();
   bool lineGone = false;
-  int foreignBytes = 0;
-
-  while (Clock::now() < deadline) {
+  while (Clock::now() < window.end) {
+    if (!window.told && Clock::now() >= window.end - SyncEndingNotice) {
+      window.told = true;
+      if (window.ending) window.ending();
+    }
     if (Clock::now() >= nextSync) {
       // A line that cannot be written to is as good as silent; keep trying until the limit.
-      const Wait sent = link.sendByte(SyncByte);
-      if (sent == Wait::Stopped) return SyncEnd::Stopped;
+      if (link.sendByte(SyncByte) == Wait::Stopped) return SyncEnd::Stopped;
       nextSync += SyncInterval;
     }
+    const auto until = std::min(nextSync, window.end);
     if (lineGone) {
-      if (link.pause(std::min(nextSync, deadline)) == Wait::Stopped) return SyncEnd::Stopped;
+      if (link.pause(until) == Wait::Stopped) return SyncEnd::Stopped;
       continue;
     }
     std::uint8_t byte = 0;
-    switch (link.readByte(byte, std::min(nextSync, deadline))) {
+    switch (link.readByte(byte, until)) {
       case Wait::Got:
-        heardAnything = true;
+        window.heard = true;
         if (byte == BootRomAlive) {
           // Sync bytes still on their way are answered too; those answers are dropped.
           if (link.discardUntil(Clock::now() + SyncDrain) == Wait::Stopped) return SyncEnd::Stopped;
           return SyncEnd::Synced;
         }
-        if (Clock::now() >= graceEnd && ++foreignBytes >= MaxForeignSyncBytes)
-          return SyncEnd::Foreign;
+        // Anything else (NMEA of a module not yet restarted, line noise) is passed over.
         break;
       case Wait::Stopped:
         return SyncEnd::Stopped;
@@ -50,7 +47,7 @@ SyncEnd syncBootRom(SessionLink& link) {
         break;
     }
   }
-  return heardAnything ? SyncEnd::Foreign : SyncEnd::Silent;
+  return window.heard ? SyncEnd::Foreign : SyncEnd::Silent;
 }
 
 }  // namespace quenby::brom

@@ -1,11 +1,11 @@
-// Frames of the download protocol: start byte 0xC3, type, length, payload, CRC-16. The encoder
-// appends whole frames to a buffer; the decoder takes the received bytes as they come, skips
-// to the next start byte, and drops frames with a bad check, an oversize length, or that take
-// longer than the frame time limit.
+// Frames of the download protocol: start byte 0xC3, type, tag, length, payload, CRC-32. The
+// encoder appends whole frames to a buffer. The decoder keeps the bytes it has been given until
+// they make a frame or are known not to: a start byte whose frame turns out bad (an impossible
+// length, a failed check, a gap of more than FrameLimit between two of its bytes) was a false
+// start, and scanning resumes from the byte after it, so a frame that began inside the bad one is
+// still found.
 #pragma once
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -16,18 +16,19 @@
 
 namespace quenby::brom {
 
-// Appends the frame (type, payload) to out. The payload must not exceed MaxFramePayload.
-void appendFrame(std::vector<std::uint8_t>& out, std::uint8_t type,
+// Appends the frame (type, tag, payload) to out. The payload must not exceed MaxFramePayload.
+void appendFrame(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8_t tag,
                  std::span<const std::uint8_t> payload);
 // Appends a DATA frame: the sequence number, then the block's bytes.
 void appendDataFrame(std::vector<std::uint8_t>& out, std::uint16_t sequence,
                      std::span<const std::uint8_t> block);
-std::vector<std::uint8_t> encodeFrame(std::uint8_t type,
+std::vector<std::uint8_t> encodeFrame(std::uint8_t type, std::uint8_t tag,
                                       std::span<const std::uint8_t> payload = {});
 
-// A decoded frame; the payload stays valid until the decoder takes the next byte.
+// A decoded frame; the payload stays valid until the decoder is given or asked for more.
 struct FrameView {
   std::uint8_t type = 0;
+  std::uint8_t tag = NoTag;
   std::span<const std::uint8_t> payload;
 };
 
@@ -36,43 +37,41 @@ class FrameDecoder {
   using Clock = std::chrono::steady_clock;
 
   enum class Event {
-    None,     // every byte taken, no frame ended
-    Frame,    // a good frame ended: frame()
-    Dropped,  // a frame with a bad check or an oversize length was dropped: droppedType()
-  };
-  struct Step {
-    std::size_t consumed = 0;  // bytes taken from the front of the input
-    Event event = Event::None;
+    None,     // nothing complete yet: more bytes are needed
+    Frame,    // a good frame: frame()
+    Dropped,  // a frame of plausible length failed its check; scanning resumed after its start
   };
 
-  // Takes bytes until a frame ends or is dropped, or the input is used up. `now` is when these
-  // bytes arrived; a frame's time limit runs from the arrival of its start byte.
-  Step feed(std::span<const std::uint8_t> bytes, Clock::time_point now);
+  // Bytes received at `now`.
+  void push(std::span<const std::uint8_t> bytes, Clock::time_point now);
 
-  // Drops an unfinished frame whose start byte came more than FrameLimit before now. True when
-  // one was dropped.
-  bool expire(Clock::time_point now);
+  // The next frame or dropped frame among the bytes pushed; bytes before a start byte are passed
+  // over. An unfinished frame whose last byte came more than FrameLimit before `now` is a false
+  // start.
+  Event next(Clock::time_point now);
 
-  // True between a start byte and the end of its frame.
-  bool inFrame() const { return state_ != State::Start; }
+  FrameView frame() const { return frame_; }
 
-  FrameView frame() const {
-    return {type_, std::span(payload_.data(), std::min<std::size_t>(length_, MaxFramePayload))};
-  }
-  std::uint8_t droppedType() const { return type_; }
+  // Takes the oldest byte not yet scanned as a single byte outside frames (the sync answer, the
+  // Download Agent's alive byte), whatever it is. False when none.
+  bool takeByte(std::uint8_t& byte);
 
-  void reset() { state_ = State::Start; }
+  // True while bytes wait that might still become a frame.
+  bool inFrame() const { return tail_ > head_ && bytes_[head_] == FrameStart; }
+  bool empty() const { return tail_ == head_; }
+
+  // Forgets every byte.
+  void reset() { head_ = tail_ = 0; consumed_ = 0; }
 
  private:
-  enum class State { Start, Type, Length0, Length1, Payload, Check0, Check1 };
+  void consume();
 
-  State state_ = State::Start;
-  std::uint8_t type_ = 0;
-  std::uint16_t length_ = 0;
-  std::size_t received_ = 0;
-  std::uint16_t check_ = 0;
-  Clock::time_point startedAt_{};
-  std::array<std::uint8_t, MaxFramePayload> payload_{};
+  std::vector<std::uint8_t> bytes_;
+  std::size_t head_ = 0;      // first byte not yet taken
+  std::size_t tail_ = 0;      // one past the last byte pushed
+  std::size_t consumed_ = 0;  // bytes of the frame last returned, taken at the next call
+  Clock::time_point lastByteAt_{};
+  FrameView frame_;
 };
 
 }  // namespace quenby::brom

@@ -19,8 +19,8 @@ using Wait = SessionLink::Wait;
 constexpr std::uint8_t NoOwnReason = 0;
 
 // How a command ends the download when the module does not go along: its own NAK reason and
-// the result for it, and the result when no answer comes. Any other NAK, and any frame that is
-// no answer to the command, gives DownloadFailed.
+// the result for it, and the result when no answer comes after every try. Any other NAK, and any
+// frame with the command's tag that is no answer to it, gives DownloadFailed.
 struct CommandStep {
   std::uint8_t type;
   std::uint8_t refusalReason;
@@ -28,16 +28,20 @@ struct CommandStep {
   std::uint32_t silentResult;
   // The frame that answers the command (ACK, or HELLO_ACK for HELLO).
   std::uint8_t answerType = frame::Ack;
+  int tries = MaxCommandTries;
 };
 
-constexpr CommandStep Hello{frame::Hello, NoOwnReason, result::DownloadFailed,
-                            result::BootRomSilent, frame::HelloAck};
+// HELLO is tried twice and then the sync goes on: the 0x5A may have been line noise.
+constexpr int HelloTriesPerSync = 2;
+
+constexpr CommandStep Hello{frame::Hello, nak::VersionUnknown, result::BootRomSilent,
+                            result::BootRomSilent, frame::HelloAck, HelloTriesPerSync};
 constexpr CommandStep SetBaud{frame::SetBaud, nak::SpeedRefused, result::SpeedChangeFailed,
-                              result::SpeedChangeFailed};
+                              result::SpeedChangeFailed, frame::Ack, 1};
 constexpr CommandStep DaBegin{frame::DaBegin, nak::ChipRejected, result::ChipRejected,
                               result::AgentDownloadFailed};
 constexpr CommandStep DaEnd{frame::DaEnd, nak::VerifyMismatch, result::AgentDownloadFailed,
-                            result::AgentDownloadFailed};
+                            result::AgentDownloadFailed, frame::Ack, 1};
 constexpr CommandStep RegionBegin{frame::RegionBegin, nak::NoRoom, result::RegionRefused,
                                   result::RegionRefused};
 constexpr CommandStep Verify{frame::Verify, nak::VerifyMismatch, result::ReadbackFailed,
@@ -45,13 +49,8 @@ constexpr CommandStep Verify{frame::Verify, nak::VerifyMismatch, result::Readbac
 constexpr CommandStep Finish{frame::Finish, NoOwnReason, result::DownloadFailed,
                              result::ShutdownFailed};
 
-// An ACK or NAK of a DATA block: an answer to a block sent again that the module had already.
-bool isBlockAnswer(const FrameView& f) {
-  return (f.type == frame::Ack && f.payload.size() == AckPayload &&
-          getU16(f.payload.data()) != CommandSequence) ||
-         (f.type == frame::Nak && f.payload.size() == NakPayload &&
-          getU16(f.payload.data()) != CommandSequence);
-}
+// How one sending of a command ended.
+enum class Reply { Answered, Refused, Silent, Rejected, Stopped };
 
 class Session {
  public:
@@ -62,7 +61,7 @@ class Session {
     if (auto r = syncAndHello(); r != result::Success) return r;
     if (auto r = changeSpeed(); r != result::Success) return r;
     if (auto r = sendAgent(); r != result::Success) return r;
-    if (auto r = awaitAgent(); r != result::Success) return r;
+    if (auto r = startAgent(); r != result::Success) return r;
     if (auto r = writeImage(); r != result::Success) return r;
     return command(Finish, {}, nullptr);
   }
@@ -71,74 +70,136 @@ class Session {
   std::uint32_t syncAndHello();
   std::uint32_t changeSpeed();
   std::uint32_t sendAgent();
-  std::uint32_t awaitAgent();
+  std::uint32_t startAgent();
   std::uint32_t writeImage();
   std::uint32_t writeRegion(const Region& region, std::span<const std::uint8_t> bytes,
                             ProgressMeter& meter);
-  // Sends the command and waits for its answer; answer (if given) receives the answer frame.
+  // Sends the command with a new tag, again (same tag) while no answer comes, up to the step's
+  // tries; answer (if given) receives the answer frame.
   std::uint32_t command(const CommandStep& step, std::span<const std::uint8_t> payload,
                         FrameView* answer);
-  // The next frame that is not a late answer to a DATA block.
-  Wait nextFrame(FrameView& f, Clock::time_point deadline);
+  std::uint32_t resultOf(const CommandStep& step, Reply reply) const;
+  // One sending of a command with `tag` and the wait for its answer.
+  Reply sendOnce(const CommandStep& step, std::uint8_t tag, std::span<const std::uint8_t> payload,
+                 FrameView* answer);
+  // The answer to the command with `tag`, holding on while the module says BUSY.
+  Reply awaitAnswer(const CommandStep& step, std::uint8_t tag, FrameView* answer);
+  void tellStation(std::uint32_t notice) const;
 
   SessionLink& link_;
   const DownloadPlan& plan_;
   DownloadReport& report_;
 };
 
-Wait Session::nextFrame(FrameView& f, Clock::time_point deadline) {
+void Session::tellStation(std::uint32_t notice) const {
+  const PhaseCallbacks& c = plan_.agentPhase;
+  if (c.onProgress) c.onProgress(0, notice, DownloadNoticeTotal, c.progressUser);
+}
+
+Reply Session::awaitAnswer(const CommandStep& step, std::uint8_t tag, FrameView* answer) {
+  // The answer's time runs from when the command has left the line.
+  const auto sentAt = std::max(Clock::now(), link_.lineFreeAt());
+  const auto busyEnd = sentAt + BusyLimit;
+  auto deadline = sentAt + ReplyLimit;
+  FrameView f;
   for (;;) {
-    const Wait w = link_.readFrame(f, deadline);
-    if (w != Wait::Got || !isBlockAnswer(f)) return w;
+    switch (link_.readFrame(f, deadline)) {
+      case Wait::Got:
+        break;
+      case Wait::Stopped:
+        return Reply::Stopped;
+      default:
+        return Reply::Silent;
+    }
+    if (f.tag != tag) {
+      // A module that could not read a frame says so at once: the command is sent again.
+      if (f.tag == NoTag && f.type == frame::Nak && f.payload.size() == NakPayload &&
+          f.payload[NakReasonOffset] == nak::BadCheck && Clock::now() >= link_.lineFreeAt())
+        return Reply::Silent;
+      continue;  // late answers to DATA blocks or to an earlier sending
+    }
+    // DA_END's ACK lost and the Download Agent's FLASH_INFO behind it: sent again, all come again.
+    if (f.type == frame::FlashInfo && step.type == frame::DaEnd) continue;
+    if (f.type == frame::Busy) {
+      deadline = std::min(busyEnd, Clock::now() + ReplyLimit);
+      continue;
+    }
+    if (f.type == step.answerType &&
+        (step.answerType != frame::Ack || f.payload.size() == AckPayload)) {
+      if (answer) *answer = f;
+      return Reply::Answered;
+    }
+    if (f.type == frame::Nak && f.payload.size() == NakPayload) {
+      const std::uint8_t reason = f.payload[NakReasonOffset];
+      if (step.refusalReason != NoOwnReason && reason == step.refusalReason) return Reply::Refused;
+      if (reason == nak::BadCheck) return Reply::Silent;  // it could not use the payload
+    }
+    return Reply::Rejected;
   }
+}
+
+Reply Session::sendOnce(const CommandStep& step, std::uint8_t tag,
+                                 std::span<const std::uint8_t> payload, FrameView* answer) {
+  switch (link_.sendFrame(step.type, tag, payload)) {
+    case Wait::Got:
+      return awaitAnswer(step, tag, answer);
+    case Wait::Stopped:
+      return Reply::Stopped;
+    default:
+      return Reply::Silent;
+  }
+}
+
+std::uint32_t Session::resultOf(const CommandStep& step, Reply reply) const {
+  switch (reply) {
+    case Reply::Answered:
+      return result::Success;
+    case Reply::Refused:
+      return step.refusedResult;
+    case Reply::Silent:
+      return step.silentResult;
+    case Reply::Rejected:
+    case Reply::Stopped:
+      break;
+  }
+  return result::DownloadFailed;
 }
 
 std::uint32_t Session::command(const CommandStep& step, std::span<const std::uint8_t> payload,
                                FrameView* answer) {
-  switch (link_.sendFrame(step.type, payload)) {
-    case Wait::Got:
-      break;
-    case Wait::Stopped:
-      return result::DownloadFailed;
-    default:
-      return step.silentResult;
-  }
-  // The answer's time runs from when the command has left the line.
-  const auto deadline = std::max(Clock::now(), link_.lineFreeAt()) + ReplyLimit;
-  FrameView f;
-  switch (nextFrame(f, deadline)) {
-    case Wait::Got:
-      break;
-    case Wait::Stopped:
-      return result::DownloadFailed;
-    default:
-      return step.silentResult;
-  }
-  if (f.type == step.answerType &&
-      (step.answerType != frame::Ack || f.payload.size() == AckPayload)) {
-    if (answer) *answer = f;
-    return result::Success;
-  }
-  if (f.type == frame::Nak && f.payload.size() == NakPayload && step.refusalReason != NoOwnReason &&
-      f.payload[NakReasonOffset] == step.refusalReason)
-    return step.refusedResult;
-  return result::DownloadFailed;
+  const std::uint8_t tag = link_.newTag();
+  Reply reply = Reply::Silent;
+  for (int t = 0; t < step.tries && reply == Reply::Silent; ++t)
+    reply = sendOnce(step, tag, payload, answer);
+  return resultOf(step, reply);
 }
 
 std::uint32_t Session::syncAndHello() {
-  switch (syncBootRom(link_)) {
-    case SyncEnd::Synced:
-      break;
-    case SyncEnd::Silent:
-      return result::BootRomSilent;
-    case SyncEnd::Foreign:
-      return result::UnknownBootRom;
-    case SyncEnd::Stopped:
-      return result::DownloadFailed;
-  }
+  SyncWindow window;
+  window.end = Clock::now() + SyncLimit;
+  window.ending = [this] { tellStation(PowerUpWindowEnding); };
   const std::uint8_t version[] = {ProtocolVersion};
+  const std::uint8_t tag = link_.newTag();
   FrameView helloAck;
-  if (auto r = command(Hello, version, &helloAck); r != result::Success) return r;
+  for (;;) {
+    switch (syncBootRom(link_, window)) {
+      case SyncEnd::Synced:
+        break;
+      case SyncEnd::Silent:
+        return result::BootRomSilent;
+      case SyncEnd::Foreign:
+        return result::UnknownBootRom;
+      case SyncEnd::Stopped:
+        return result::DownloadFailed;
+    }
+    // A boot ROM that has answered HELLO answers the same tag again with the same HELLO_ACK.
+    Reply reply = Reply::Silent;
+    for (int t = 0; t < Hello.tries && reply == Reply::Silent; ++t)
+      reply = sendOnce(Hello, tag, version, &helloAck);
+    if (reply == Reply::Silent) continue;  // that 0x5A was noise, or HELLO_ACK was lost: sync on
+    if (reply != Reply::Answered) return resultOf(Hello, reply);
+    break;
+  }
   if (helloAck.payload.size() != HelloAckPayload) return result::DownloadFailed;
   report_.words[report_word::ModuleChip] = getU32(helloAck.payload.data());
   report_.words[report_word::BootRomVersion] =
@@ -149,19 +210,36 @@ std::uint32_t Session::syncAndHello() {
 std::uint32_t Session::changeSpeed() {
   std::vector<std::uint8_t> payload;
   putU32(payload, static_cast<std::uint32_t>(plan_.baud));
-  if (auto r = command(SetBaud, payload, nullptr); r != result::Success) return r;
-  // The module has switched after its ACK; follow it, let the line settle, and sync again.
-  if (!link_.serial().setBaud(plan_.baud)) return result::LineSettingsRefused;
-  if (link_.pause(Clock::now() + SpeedSwitchPause) == Wait::Stopped) return result::DownloadFailed;
-  link_.discardInput();
-  switch (syncBootRom(link_)) {
-    case SyncEnd::Synced:
-      return result::Success;
-    case SyncEnd::Stopped:
+  const std::uint8_t tag = link_.newTag();
+  const bool sameSpeed = plan_.baud == BootBaud;
+  for (int t = 0; t < MaxCommandTries; ++t) {
+    const Reply reply = sendOnce(SetBaud, tag, payload, nullptr);
+    if (reply != Reply::Answered && reply != Reply::Silent) return resultOf(SetBaud, reply);
+    // The module switches once its ACK is out: follow it, let the line settle, and sync again.
+    // Without the ACK it may have switched all the same (the ACK was lost): a short sync at the
+    // new speed tells; a module that hears no sync byte there goes back to the boot speed.
+    if (reply == Reply::Silent && sameSpeed) continue;
+    if (!link_.serial().setBaud(plan_.baud)) return result::LineSettingsRefused;
+    if (link_.pause(Clock::now() + SpeedSwitchPause) == Wait::Stopped)
       return result::DownloadFailed;
-    default:
-      return result::SpeedChangeFailed;
+    link_.discardInput();
+    SyncWindow window;
+    window.end = Clock::now() + (reply == Reply::Answered ? SyncLimit : SpeedProbeLimit);
+    switch (syncBootRom(link_, window)) {
+      case SyncEnd::Synced:
+        return result::Success;
+      case SyncEnd::Stopped:
+        return result::DownloadFailed;
+      default:
+        if (reply == Reply::Answered) return result::SpeedChangeFailed;
+        break;
+    }
+    if (!link_.serial().setBaud(BootBaud)) return result::LineSettingsRefused;
+    if (link_.pause(Clock::now() + SpeedFallbackWait) == Wait::Stopped)
+      return result::DownloadFailed;
+    link_.discardInput();
   }
+  return result::SpeedChangeFailed;
 }
 
 std::uint32_t Session::sendAgent() {
@@ -189,36 +267,55 @@ std::uint32_t Session::sendAgent() {
     case TransferEnd::LineFailed:
       return result::AgentDownloadFailed;
   }
-  return command(DaEnd, {}, nullptr);
+  return result::Success;
 }
 
-std::uint32_t Session::awaitAgent() {
-  std::uint8_t alive = 0;
-  switch (link_.readByte(alive, Clock::now() + AliveLimit)) {
-    case Wait::Got:
-      break;
-    case Wait::Stopped:
+std::uint32_t Session::startAgent() {
+  // DA_END's answer is its ACK, the Download Agent's alive byte and FLASH_INFO; a module asked
+  // again (same tag) sends all three again, so any of them lost on the line costs one more try.
+  const std::uint8_t tag = link_.newTag();
+  bool acknowledged = false;
+  std::uint32_t failure = result::AgentDownloadFailed;
+  for (int t = 0; t < MaxCommandTries; ++t) {
+    const Reply reply = sendOnce(DaEnd, tag, {}, nullptr);
+    if (reply == Reply::Silent) {
+      if (!acknowledged) failure = result::AgentDownloadFailed;
+      continue;
+    }
+    if (reply != Reply::Answered) return resultOf(DaEnd, reply);
+    acknowledged = true;
+    std::uint8_t alive = 0;
+    switch (link_.readByte(alive, Clock::now() + AliveLimit)) {
+      case Wait::Got:
+        break;
+      case Wait::Stopped:
+        return result::DownloadFailed;
+      default:
+        failure = result::AgentSilent;
+        continue;
+    }
+    if (alive != AgentAlive) {
+      failure = result::AgentWrongAlive;
+      continue;
+    }
+    FrameView info;
+    Wait w = Wait::Got;
+    do {
+      w = link_.readFrame(info, Clock::now() + FlashInfoLimit);
+    } while (w == Wait::Got && (info.tag != tag || info.type == frame::Ack));
+    if (w == Wait::Stopped) return result::DownloadFailed;
+    if (w != Wait::Got) {
+      failure = result::AgentSilent;
+      continue;
+    }
+    if (info.type != frame::FlashInfo || info.payload.size() != FlashInfoPayload)
       return result::DownloadFailed;
-    default:
-      return result::AgentSilent;
+    // A flash the agent does not know is no error: the image is still written.
+    report_.words[report_word::FlashDevice] = getU32(info.payload.data());
+    report_.words[report_word::FlashIdentified] = info.payload[FlashInfoIdentifiedOffset];
+    return result::Success;
   }
-  if (alive != AgentAlive) return result::AgentWrongAlive;
-
-  FrameView info;
-  switch (nextFrame(info, Clock::now() + FlashInfoLimit)) {
-    case Wait::Got:
-      break;
-    case Wait::Stopped:
-      return result::DownloadFailed;
-    default:
-      return result::AgentSilent;
-  }
-  if (info.type != frame::FlashInfo || info.payload.size() != FlashInfoPayload)
-    return result::DownloadFailed;
-  // A flash the agent does not know is no error: the image is still written.
-  report_.words[report_word::FlashDevice] = getU32(info.payload.data());
-  report_.words[report_word::FlashIdentified] = info.payload[FlashInfoIdentifiedOffset];
-  return result::Success;
+  return failure;
 }
 
 std::uint32_t Session::writeImage() {

@@ -15,14 +15,16 @@ inline constexpr std::uint8_t SyncByte = 0xA5;      // host, until the boot ROM 
 inline constexpr std::uint8_t BootRomAlive = 0x5A;  // the boot ROM's answer to a sync byte
 inline constexpr std::uint8_t AgentAlive = 0xD5;    // the Download Agent has started
 inline constexpr int BootBaud = 115200;             // the boot ROM listens at this speed
-inline constexpr std::uint8_t ProtocolVersion = 1;  // HELLO's payload
+inline constexpr std::uint8_t ProtocolVersion = 2;  // HELLO's payload
 
 // ---- Frames ----------------------------------------------------------------------------------
 inline constexpr std::uint8_t FrameStart = 0xC3;
-inline constexpr std::size_t FrameHeaderBytes = 4;  // start, type, length (2)
-inline constexpr std::size_t FrameCheckBytes = 2;   // CRC-16 over type, length, payload
+inline constexpr std::size_t FrameHeaderBytes = 5;  // start, type, tag, length (2)
+inline constexpr std::size_t FrameCheckBytes = 4;   // CRC-32 over type, tag, length, payload
 inline constexpr std::size_t FrameOverheadBytes = FrameHeaderBytes + FrameCheckBytes;
-inline constexpr std::size_t MaxFramePayload = 4104;
+inline constexpr std::size_t MaxFramePayload = 1040;
+// The tag of DATA blocks, of their answers, and of answers to frames that could not be read.
+inline constexpr std::uint8_t NoTag = 0;
 inline constexpr std::size_t MaxFrameBytes = MaxFramePayload + FrameOverheadBytes;
 
 namespace frame {
@@ -39,6 +41,7 @@ inline constexpr std::uint8_t Data = 0x10;
 inline constexpr std::uint8_t Ack = 0x90;
 inline constexpr std::uint8_t Nak = 0x91;
 inline constexpr std::uint8_t FlashInfo = 0x92;
+inline constexpr std::uint8_t Busy = 0x93;
 }  // namespace frame
 
 // Payload sizes of the fixed-size frames.
@@ -46,6 +49,7 @@ inline constexpr std::size_t HelloAckPayload = 6;           // chip value u32, b
 inline constexpr std::size_t AckPayload = 2;                // sequence u16
 inline constexpr std::size_t NakPayload = 3;                // sequence u16, reason u8
 inline constexpr std::size_t FlashInfoPayload = 5;          // device u32, identified u8
+inline constexpr std::size_t BusyPayload = 2;               // sequence u16
 inline constexpr std::size_t DaBeginPayload = 12;           // chip value, length, CRC-32
 inline constexpr std::size_t RegionBeginFixedPayload = 13;  // address, length, CRC-32, name length
 inline constexpr std::size_t DataSequenceBytes = 2;
@@ -72,30 +76,43 @@ inline constexpr std::uint8_t FlashWriteError = 5;
 inline constexpr std::uint8_t VerifyMismatch = 6;
 inline constexpr std::uint8_t NoRoom = 7;
 inline constexpr std::uint8_t NotExpected = 8;
+inline constexpr std::uint8_t VersionUnknown = 9;
 }  // namespace nak
 
 // ---- Data transfer ---------------------------------------------------------------------------
-inline constexpr std::size_t BlockBytes = 4096;
-inline constexpr std::size_t WindowBlocks = 8;  // blocks in flight at most
-inline constexpr int MaxBlockFailures = 4;      // the 4th failure of a block ends it
+inline constexpr std::size_t BlockBytes = 1024;
+inline constexpr std::size_t WindowBlocks = 32;  // from the oldest unacknowledged block
+inline constexpr int MaxBlockFailures = 8;       // the 8th failure of a block ends it
 // Sequence numbers are 16 bits and start from 0 for every payload.
 inline constexpr std::size_t MaxPayloadBlocks = 0x10000;
 inline constexpr std::size_t MaxRegionNameChars = 31;
 
 // ---- Timings ---------------------------------------------------------------------------------
 inline constexpr milliseconds SyncInterval{20};  // between two sync bytes
-inline constexpr milliseconds SyncLimit{5000};   // the whole sync
+// The power-up window: the host sends sync bytes this long, whatever else the line carries.
+inline constexpr milliseconds SyncLimit{5000};
+// The station is told once when this much of the power-up window is left.
+inline constexpr milliseconds SyncEndingNotice{1000};
 inline constexpr milliseconds SyncDrain{30};     // late 0x5A bytes dropped after the first
-// Bytes that arrive this soon after the first sync byte may be the tail of what the module sent
-// before its reset; they do not count among the foreign bytes.
-inline constexpr milliseconds SyncGrace{100};
-inline constexpr int MaxForeignSyncBytes = 10;  // that many non-0x5A bytes: not a boot ROM
 inline constexpr milliseconds SpeedSwitchPause{20};
-inline constexpr milliseconds ReplyLimit{1000};       // every command's answer
-inline constexpr milliseconds AliveLimit{1000};       // DA_END's ACK to 0xD5
-inline constexpr milliseconds FlashInfoLimit{1000};   // 0xD5 to FLASH_INFO
-inline constexpr milliseconds SilenceLimit{2000};     // no ACK or NAK while blocks are in flight
-inline constexpr milliseconds FrameLimit{500};        // start byte to the frame's last byte
+// SET_BAUD unanswered: the host looks this long at the new speed whether the module switched.
+inline constexpr milliseconds SpeedProbeLimit{300};
+// A module that switched speed and hears no sync byte for ModuleSpeedFallback goes back to the
+// boot speed; the host waits that long and a little more before it sends SET_BAUD again.
+inline constexpr milliseconds ModuleSpeedFallback{500};
+inline constexpr milliseconds SpeedFallbackWait{600};
+// A command is sent again when no answer (nor BUSY) has come this long after it left the line;
+// after MaxCommandTries sendings the command has failed.
+inline constexpr milliseconds ReplyLimit{300};
+inline constexpr int MaxCommandTries = 6;
+// BUSY holds a command's time-out, but for this long at most since the command was first sent.
+inline constexpr milliseconds BusyLimit{600000};
+inline constexpr milliseconds AliveLimit{500};       // DA_END's ACK to 0xD5
+inline constexpr milliseconds FlashInfoLimit{500};   // 0xD5 to FLASH_INFO
+// No ACK, NAK or BUSY this long after the line has carried every block: the oldest
+// unacknowledged block is sent again (a failure of that block).
+inline constexpr milliseconds SilenceLimit{300};
+inline constexpr milliseconds FrameLimit{500};        // between two bytes of one frame
 inline constexpr milliseconds ModuleIdleLimit{5000};  // the module leaves a silent session
 // The stop word is read at least this often while the host waits.
 inline constexpr milliseconds StopPollInterval{50};

@@ -65,9 +65,10 @@ SessionLink::Wait SessionLink::sendByte(std::uint8_t byte) {
   return write(bytes, false);
 }
 
-SessionLink::Wait SessionLink::sendFrame(std::uint8_t type, std::span<const std::uint8_t> payload) {
+SessionLink::Wait SessionLink::sendFrame(std::uint8_t type, std::uint8_t tag,
+                                         std::span<const std::uint8_t> payload) {
   out_.clear();
-  appendFrame(out_, type, payload);
+  appendFrame(out_, type, tag, payload);
   return write(out_, true);
 }
 
@@ -79,14 +80,13 @@ SessionLink::Wait SessionLink::sendData(std::uint16_t sequence,
 }
 
 SessionLink::Wait SessionLink::fill(Clock::time_point deadline) {
-  while (head_ == tail_) {
+  for (;;) {
     if (stopRequested()) return Wait::Stopped;
     const auto slice = sliceUntil(deadline);
-    head_ = tail_ = 0;
     std::size_t got = 0;
     switch (serial_.read(input_, slice, got)) {
       case BromSerial::Read::Data:
-        tail_ = got;
+        decoder_.push(std::span(input_.data(), got), Clock::now());
         return Wait::Got;
       case BromSerial::Read::LineGone:
         return Wait::Failed;
@@ -95,45 +95,53 @@ SessionLink::Wait SessionLink::fill(Clock::time_point deadline) {
     }
     if (Clock::now() >= deadline) return Wait::TimedOut;
   }
-  return Wait::Got;
 }
 
 SessionLink::Wait SessionLink::readByte(std::uint8_t& byte, Clock::time_point deadline) {
-  const Wait w = fill(deadline);
-  if (w != Wait::Got) return w;
-  byte = input_[head_++];
+  while (!decoder_.takeByte(byte)) {
+    const Wait w = fill(deadline);
+    if (w != Wait::Got) return w;
+  }
   return Wait::Got;
 }
 
 SessionLink::Wait SessionLink::readFrame(FrameView& frame, Clock::time_point deadline) {
   for (;;) {
-    const auto now = Clock::now();
-    decoder_.expire(now);
-    if (head_ < tail_) {
-      const auto step = decoder_.feed(buffered(), now);
-      head_ += step.consumed;
-      if (step.event == FrameDecoder::Event::Frame) {
+    switch (decoder_.next(Clock::now())) {
+      case FrameDecoder::Event::Frame:
+        frame = decoder_.frame();
+        return Wait::Got;
+      case FrameDecoder::Event::Dropped:
+        ++droppedFrames_;
+        continue;  // scanning goes on after the false start
+      case FrameDecoder::Event::None:
+        break;
+    }
+    const Wait w = fill(deadline);
+    if (w == Wait::TimedOut && decoder_.inFrame()) {
+      // An unfinished frame may have gone stale by now; one more look drops it.
+      if (decoder_.next(Clock::now()) == FrameDecoder::Event::Frame) {
         frame = decoder_.frame();
         return Wait::Got;
       }
-      continue;  // a dropped frame: look on
     }
-    const Wait w = fill(deadline);
     if (w != Wait::Got) return w;
   }
 }
 
 SessionLink::Wait SessionLink::discardUntil(Clock::time_point until) {
   for (;;) {
-    head_ = tail_;
+    decoder_.reset();
     const Wait w = fill(until);
-    if (w == Wait::TimedOut) return Wait::Got;
+    if (w == Wait::TimedOut) {
+      decoder_.reset();
+      return Wait::Got;
+    }
     if (w != Wait::Got) return w;
   }
 }
 
 void SessionLink::discardInput() {
-  head_ = tail_ = 0;
   decoder_.reset();
   serial_.discardInput();
 }
@@ -161,7 +169,7 @@ void SessionLink::abortSession() {
   }
   if (cut) std::this_thread::sleep_for(AbortSettle);
   out_.clear();
-  appendFrame(out_, frame::Abort, {});
+  appendFrame(out_, frame::Abort, newTag(), {});
   lineFreeAt_ =
       std::max(lineFreeAt_, Clock::now()) + BromSerial::lineTime(out_.size(), serial_.baud());
   if (serial_.write(out_, nullptr) == BromSerial::Write::Written) {

@@ -42,7 +42,7 @@ class SessionLink {
 
   // ---- Out ----
   Wait sendByte(std::uint8_t byte);
-  Wait sendFrame(std::uint8_t type, std::span<const std::uint8_t> payload = {});
+  Wait sendFrame(std::uint8_t type, std::uint8_t tag, std::span<const std::uint8_t> payload = {});
   Wait sendData(std::uint16_t sequence, std::span<const std::uint8_t> block);
   // When the line will have carried every byte written so far: the port may take bytes faster
   // than the line carries them (the kernel's queue, a terminal's buffer), so this is reckoned
@@ -52,8 +52,10 @@ class SessionLink {
   // ---- In ----
   // The next received byte, raw (sync and alive bytes).
   Wait readByte(std::uint8_t& byte, Clock::time_point deadline);
-  // The next good frame; frames with a bad check are dropped. The view lasts until the next read.
+  // The next good frame; frames with a bad check are dropped (droppedFrames counts them). The
+  // view lasts until the next read.
   Wait readFrame(FrameView& frame, Clock::time_point deadline);
+  std::uint64_t droppedFrames() const { return droppedFrames_; }
   // Drops every byte received until `until`.
   Wait discardUntil(Clock::time_point until);
   // Drops what has been received so far, buffered or queued in the port.
@@ -66,24 +68,28 @@ class SessionLink {
   // frame has been sent yet (the module is not in a session).
   void abortSession();
 
+  // A tag for a new command: 1 to 255 in turn, never NoTag. A command sent again keeps its tag.
+  std::uint8_t newTag() {
+    lastTag_ = static_cast<std::uint8_t>(lastTag_ == 0xFF ? 1 : lastTag_ + 1);
+    return lastTag_;
+  }
+
  private:
   Wait write(std::span<const std::uint8_t> bytes, bool isFrame);
-  // Waits up to the deadline (in stop-poll slices) until the receive buffer holds a byte.
+  // Waits up to the deadline (in stop-poll slices) until bytes arrive, and gives them to the
+  // decoder.
   Wait fill(Clock::time_point deadline);
-  std::span<const std::uint8_t> buffered() const {
-    return std::span(input_.data() + head_, tail_ - head_);
-  }
 
   BromSerial& serial_;
   const std::atomic<std::uint32_t>& stopWord_;
   bool stopped_ = false;
   bool framesSent_ = false;
+  std::uint8_t lastTag_ = NoTag;
   bool frameCutShort_ = false;  // a stop interrupted a frame: its start is on the line
   Clock::time_point lineFreeAt_{};
   std::array<std::uint8_t, ReceiveChunkBytes> input_{};
-  std::size_t head_ = 0;
-  std::size_t tail_ = 0;
   FrameDecoder decoder_;
+  std::uint64_t droppedFrames_ = 0;
   std::vector<std::uint8_t> out_;
 };
 

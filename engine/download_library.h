@@ -36,6 +36,15 @@ using PhaseStartCallback = int (*)(void* user);
 using PhaseProgressCallback = int (*)(std::uint8_t percent, std::uint32_t sent,
                                       std::uint32_t total, void* user);
 
+// A notice the library gives the station while a download runs, through the Download Agent
+// phase's progress callback: percent 0, `sent` the notice's number, `total` DownloadNoticeTotal
+// (a progress call proper always has a total above 0). The gauge stays as it is.
+inline constexpr std::uint32_t DownloadNoticeTotal = 0;
+enum DownloadNotice : std::uint32_t {
+  // The boot ROM has not answered and the power-up window is about to run out.
+  PowerUpWindowEnding = 1,
+};
+
 // Which port, and how fast to download.
 struct PortRecord {
   std::uint16_t comPort = 0;        // the whole port number: the download reaches no other port

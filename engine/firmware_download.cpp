@@ -51,8 +51,17 @@ int onImageStart(void* user) {
   return 0;
 }
 
-int onProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void* user) {
+// The memo line of a notice, once the boot ROM has kept silent for most of its power-up window.
+constexpr const char* PowerUpWindowEndingText =
+    "No answer from the boot ROM yet: power the module now, the download gives up in 1 s";
+
+int onProgress(std::uint8_t percent, std::uint32_t sent, std::uint32_t total, void* user) {
   PortWorker& w = workerOf(user);
+  if (total == DownloadNoticeTotal) {
+    if (sent == PowerUpWindowEnding)
+      w.handOff([&w] { w.view().appendLine(std::string(MemoIndent) + PowerUpWindowEndingText); });
+    return 0;
+  }
   w.record().gaugePosition = percent;
   w.handOff([&w] { w.view().setGaugeProgress(w.record().gaugePosition); });
   return 0;

@@ -2,8 +2,17 @@
 // boot ROM uses. Simulated modules (paced to the line's speed) take a 1 MiB demo image from
 // quenby-run; the time of each port's download is read off the lines quenby-run prints.
 //
-//   quenby-download-efficiency [--image-size BYTES] [--speeds 4,1] [--ports 1,4]
+//   quenby-download-efficiency [--image-size BYTES] [--speeds 4,1] [--ports 1,4] [--rounds K]
+//                              [--ber RATE] [--stray RATE] [--flash-timing on|off]
+//                              [--power-cycle-after SECONDS]
 //                              [--run PATH] [--modsim PATH] [--mkdemo PATH]
+//
+// Each row runs K rounds of N ports at once (K x N downloads, each port's line damaged by a
+// seed of its own) and shows how many succeeded and the least, median and greatest efficiency
+// of the successful ones. --ber and --stray set the simulated boot-ROM line's bit-error rate and
+// stray-byte rate (both directions), --flash-timing the simulated flash's erase, program and read
+// times, --power-cycle-after a module that streams NMEA until it is power-cycled that long after
+// the first sync byte.
 //
 // Efficiency = image bytes / (download time x baud / 10): the share of the line's byte rate (ten
 // bit times a byte) that went into image bytes. The download time runs from the port's first
@@ -51,6 +60,11 @@ struct Options {
   long imageBytes = 1024 * 1024;
   std::vector<int> speedIndexes{4, 1};  // Baudrate_Update: 4 = 115200, 1 = 921600
   std::vector<int> portCounts{1, 4};
+  int rounds = 1;
+  std::string ber = "0";
+  std::string stray = "0";
+  std::string flashTiming = "on";
+  std::string powerCycleAfter = "0";
   fs::path run = QUENBY_RUN_PATH;
   fs::path modsim = QUENBY_MODSIM_PATH;
   fs::path mkdemo = QUENBY_MKDEMO_PATH;
@@ -63,7 +77,8 @@ constexpr int kBaudForIndex[] = {0, 921600, 460800, 230400, 115200, 57600,
   std::fprintf(stderr,
                "quenby-download-efficiency: %s\n"
                "usage: quenby-download-efficiency [--image-size BYTES] [--speeds 4,1] "
-               "[--ports 1,4] [--run PATH] [--modsim PATH] [--mkdemo PATH]\n",
+               "[--ports 1,4] [--rounds K] [--ber RATE] [--stray RATE] [--flash-timing on|off] "
+               "[--power-cycle-after SECONDS] [--run PATH] [--modsim PATH] [--mkdemo PATH]\n",
                problem);
   std::exit(2);
 }
@@ -95,6 +110,17 @@ Options parseOptions(int argc, char** argv) {
       o.speedIndexes = parseList(value, 1, 10, "--speeds takes Baudrate_Update indexes 1 to 10");
     } else if (arg == "--ports") {
       o.portCounts = parseList(value, 1, kMaxPorts, "--ports takes counts from 1 to 16");
+    } else if (arg == "--rounds") {
+      o.rounds = std::atoi(value.c_str());
+      if (o.rounds < 1 || o.rounds > 1000) usage("--rounds takes 1 to 1000");
+    } else if (arg == "--ber") {
+      o.ber = value;
+    } else if (arg == "--stray") {
+      o.stray = value;
+    } else if (arg == "--flash-timing") {
+      o.flashTiming = value;
+    } else if (arg == "--power-cycle-after") {
+      o.powerCycleAfter = value;
     } else if (arg == "--run") {
       o.run = value;
     } else if (arg == "--modsim") {
@@ -118,7 +144,7 @@ int waitFor(pid_t pid) {
 struct Simulator {
   Simulator(const Options& o, const fs::path& folder, int ports)
       : process({o.modsim.string(), "--ports-dir", (folder / "ports").string(), "--com",
-                 "1-" + std::to_string(ports)},
+                 "1-" + std::to_string(ports), "--scenario", (folder / "scenario.ini").string()},
                 kReadyLimit) {}
   bench::ReadySimulator process;
 };
@@ -129,14 +155,14 @@ struct PortTimes {
   Clock::time_point end{};
   bool headed = false;
   bool started = false;
+  bool passed = false;  // the download's "Pass!!" came before its flash type
   bool ended = false;
 };
 
 struct Measurement {
   int ports = 0;
-  int done = 0;  // ports with all three lines
-  double downloadSeconds = 0;  // the slowest port's
-  double itemSeconds = 0;
+  std::vector<double> downloadSeconds;  // of each port whose download succeeded
+  std::vector<double> itemSeconds;
   int exitStatus = -1;
 };
 
@@ -173,6 +199,8 @@ Measurement measure(const fs::path& folder, int ports) {
       } else if (t.headed && !t.started && line.find("] download agent 0%") != std::string::npos) {
         t.agentStart = now;
         t.started = true;
+      } else if (t.started && line.find("]      Pass!!") != std::string::npos) {
+        t.passed = true;
       } else if (t.started && !t.ended && line.find("]      Flash Type:") != std::string::npos) {
         t.end = now;
         t.ended = true;
@@ -185,12 +213,10 @@ Measurement measure(const fs::path& folder, int ports) {
   m.ports = ports;
   m.exitStatus = waitFor(pid);
   for (const auto& [port, t] : times) {
-    if (!t.ended) continue;
-    m.downloadSeconds = std::max(m.downloadSeconds,
-                                 std::chrono::duration<double>(t.end - t.agentStart).count());
-    m.itemSeconds =
-        std::max(m.itemSeconds, std::chrono::duration<double>(t.end - t.header).count());
-    ++m.done;
+    // A download that failed after the Download Agent named the flash shows the type as well.
+    if (!t.ended || !t.passed) continue;
+    m.downloadSeconds.push_back(std::chrono::duration<double>(t.end - t.agentStart).count());
+    m.itemSeconds.push_back(std::chrono::duration<double>(t.end - t.header).count());
   }
   return m;
 }
@@ -210,10 +236,24 @@ int main(int argc, char** argv) {
     usage("quenby-mkdemo failed");
   fs::copy_file(folder / "firmware" / "scat.txt", folder / "scat.txt");
 
+  // The simulated flash holds the whole image (4 MiB at least, as the modules' default).
+  constexpr long kDefaultFlash = 4L * 1024 * 1024;
+  constexpr long kFlashBlock = 65536;
+  const long flashBytes =
+      std::max(kDefaultFlash, (o.imageBytes + kFlashBlock - 1) / kFlashBlock * kFlashBlock);
+  writeFile(folder / "scenario.ini",
+            "[default]\nflash_size=" + std::to_string(flashBytes) + "\nboot_ber=" + o.ber +
+                "\nboot_stray_rate=" + o.stray +
+                "\nflash_timing=" + o.flashTiming + "\npower_cycle_after=" + o.powerCycleAfter +
+                "\n");
+
   const int mostPorts = *std::max_element(o.portCounts.begin(), o.portCounts.end());
-  std::printf("quenby-run, %ld-byte image, paced modules\n\n", o.imageBytes);
-  std::printf("| baud | ports | download s | efficiency | whole item s | "
-              "efficiency of the whole item |\n");
+  std::printf("quenby-run, %ld-byte image, paced modules, boot_ber %s, boot_stray_rate %s, "
+              "flash timing %s, power cycle after %s s\n\n",
+              o.imageBytes, o.ber.c_str(), o.stray.c_str(), o.flashTiming.c_str(),
+              o.powerCycleAfter.c_str());
+  std::printf("| baud | ports x rounds | succeeded | download s min / median / max | "
+              "efficiency min / median / max | whole item efficiency min / median / max |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|\n");
   std::fflush(stdout);
   {
@@ -227,17 +267,31 @@ int main(int argc, char** argv) {
                     "\n[Basic]\nFlashDownload_DA_Path=" + (firmware / "demo.da").string() +
                     "\nFlashDownload_ROM_Path=" + (firmware / "demo.bin").string() + "\n");
       for (int ports : o.portCounts) {
-        const Measurement m = measure(folder, ports);
+        std::vector<double> download, item;
+        for (int round = 0; round < o.rounds; ++round) {
+          const Measurement m = measure(folder, ports);
+          download.insert(download.end(), m.downloadSeconds.begin(), m.downloadSeconds.end());
+          item.insert(item.end(), m.itemSeconds.begin(), m.itemSeconds.end());
+        }
         const double lineBytesPerSecond = baud / 10.0;
         auto efficiency = [&](double s) {
           return s > 0 ? static_cast<double>(o.imageBytes) / (s * lineBytesPerSecond) : 0.0;
         };
-        std::printf("| %d | %d | %.2f | %.3f | %.2f | %.3f |", baud, m.ports, m.downloadSeconds,
-                    efficiency(m.downloadSeconds), m.itemSeconds, efficiency(m.itemSeconds));
-        if (m.done != m.ports || m.exitStatus != 0)
-          std::printf(" (%d of %d downloads timed, exit status %d)", m.done, m.ports,
-                      m.exitStatus);
-        std::printf("\n");
+        std::sort(download.begin(), download.end());
+        std::sort(item.begin(), item.end());
+        const int total = ports * o.rounds;
+        std::printf("| %d | %d x %d | %zu of %d |", baud, ports, o.rounds, download.size(), total);
+        if (download.empty()) {
+          std::printf(" - | - | - |\n");
+        } else {
+          // Sorted by time, so the efficiencies run the other way.
+          const std::size_t mid = download.size() / 2;
+          std::printf(" %.2f / %.2f / %.2f | %.3f / %.3f / %.3f | %.3f / %.3f / %.3f |\n",
+                      download.front(), download[mid], download.back(),
+                      efficiency(download.back()), efficiency(download[mid]),
+                      efficiency(download.front()), efficiency(item.back()),
+                      efficiency(item[mid]), efficiency(item.front()));
+        }
         std::fflush(stdout);
       }
     }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,9 +34,12 @@ constexpr std::uint32_t Mt3329 = 3072;
 constexpr std::uint32_t Mt3318 = 0x100800;
 constexpr std::uint32_t Speed921600 = 1;
 constexpr std::uint32_t Speed460800 = 2;
-constexpr std::size_t AgentBytes = 10000;    // three blocks, the last one short
-constexpr std::size_t RomBytes = 0x5000;     // five blocks
-constexpr std::size_t ConfigBytes = 0x1000;  // one block
+constexpr std::size_t AgentBytes = 10000;    // ten blocks, the last one short
+constexpr std::size_t RomBytes = 0x5000;     // twenty blocks
+constexpr std::size_t ConfigBytes = 0x1000;  // four blocks
+constexpr int AllBlocks = static_cast<int>((AgentBytes + BlockBytes - 1) / BlockBytes +
+                                           (RomBytes + ConfigBytes) / BlockBytes);
+constexpr int LastRomBlock = static_cast<int>(RomBytes / BlockBytes) - 1;
 constexpr std::size_t ImageFileBytes =
     RomBytes + ConfigBytes + 0x100;  // a tail that is not written
 
@@ -58,6 +62,7 @@ struct Event {
 
 struct Recorder {
   std::vector<Event> events;
+  std::vector<std::uint32_t> notices;
   char phase = '?';
   std::atomic<std::uint32_t>* stopWord = nullptr;
   bool stopInImagePhase = false;      // Stop once the first image block is acknowledged
@@ -74,8 +79,12 @@ struct Recorder {
     of(user).events.push_back({'I', -1, std::this_thread::get_id()});
     return 0;
   }
-  static int progress(std::uint8_t percent, std::uint32_t, std::uint32_t, void* user) {
+  static int progress(std::uint8_t percent, std::uint32_t sent, std::uint32_t total, void* user) {
     Recorder& r = of(user);
+    if (total == DownloadNoticeTotal) {
+      r.notices.push_back(sent);
+      return 0;
+    }
     r.events.push_back({r.phase, percent, std::this_thread::get_id()});
     if (r.phase == 'D' && percent > 0 && r.duringAgent) {
       r.duringAgent();
@@ -205,7 +214,8 @@ TEST_F(DownloadProtocol, GoodDownloadWritesEverythingAndReportsProgressAndFlash)
               (std::vector<std::uint8_t>{frame::Hello, frame::SetBaud, frame::DaBegin, frame::DaEnd,
                                          frame::RegionBegin, frame::Verify, frame::RegionBegin,
                                          frame::Verify, frame::Finish}));
-    EXPECT_EQ(log.dataFrames, 3 + 5 + 1);
+    EXPECT_EQ(log.dataFrames, AllBlocks);
+    EXPECT_EQ(log.repeats, 0);
 
     EXPECT_EQ(out.report.words[report_word::ModuleChip], Mt3329);
     EXPECT_EQ(out.report.flashDevice(), 3u);
@@ -246,13 +256,17 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
   };
   const Case cases[] = {
       {"agent block damaged once", 1, -1, 1, -1, result::Success},
-      {"agent block damaged three times", 0, -1, MaxBlockFailures - 1, -1, result::Success},
-      {"image block damaged three times", -1, 2, MaxBlockFailures - 1, -1, result::Success},
-      {"agent block damaged four times", 1, -1, MaxBlockFailures, -1, result::AgentDownloadFailed},
-      {"image block damaged four times", -1, 4, MaxBlockFailures, -1, result::DownloadFailed},
-      // The block after it answers NAK; the last block lost is only noticed by the silence.
+      {"agent block damaged up to its last chance", 0, -1, MaxBlockFailures - 1, -1,
+       result::Success},
+      {"image block damaged up to its last chance", -1, 2, MaxBlockFailures - 1, -1,
+       result::Success},
+      {"agent block damaged every time", 1, -1, MaxBlockFailures, -1,
+       result::AgentDownloadFailed},
+      {"image block damaged every time", -1, LastRomBlock, MaxBlockFailures, -1,
+       result::DownloadFailed},
+      // The ACK of a later block shows it lost; the last block lost is only noticed by the silence.
       {"image block lost", -1, -1, 0, 1, result::Success},
-      {"last image block lost", -1, -1, 0, 4, result::Success},
+      {"last image block lost", -1, -1, 0, LastRomBlock, result::Success},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -268,7 +282,7 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
     EXPECT_EQ(out.result, c.result);
     if (c.result == result::Success) {
       expectWholeDownload(log);
-      EXPECT_GT(log.dataFrames, 3 + 5 + 1) << "the damaged block went again";
+      EXPECT_GT(log.dataFrames, AllBlocks) << "the damaged block went again";
     } else {
       EXPECT_FALSE(log.finished);
     }
@@ -318,6 +332,44 @@ TEST_F(DownloadProtocol, UnidentifiedFlashIsStillWritten) {
   EXPECT_EQ(out.result, result::Success);
   EXPECT_FALSE(out.report.flashIdentified());
   expectWholeDownload(module.finish());
+}
+
+TEST_F(DownloadProtocol, LostAnswersAreAskedForAgainAndNothingIsAppliedTwice) {
+  struct Case {
+    std::uint8_t command;
+    bool repeated;  // the module saw the command again (not so for SET_BAUD: the host looks
+                    // at the new speed first, where the module answers the sync)
+  };
+  const Case cases[] = {{frame::Hello, true},       {frame::SetBaud, false},
+                        {frame::DaBegin, true},     {frame::DaEnd, true},
+                        {frame::RegionBegin, true}, {frame::Verify, true},
+                        {frame::Finish, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.command));
+    ModuleScript script;
+    script.loseFirstAnswerTo = c.command;
+    FakeModule module(ports, 4, script);
+    ASSERT_TRUE(module.ok());
+    const Outcome out = download(4);
+    const ModuleLog log = module.finish();
+    EXPECT_EQ(out.result, result::Success);
+    expectWholeDownload(log);
+    EXPECT_EQ(log.repeats, c.repeated ? 1 : 0);
+    EXPECT_TRUE(out.recorder.notices.empty());
+  }
+}
+
+TEST_F(DownloadProtocol, SilentBootRomIsToldOnceBeforeThePowerUpWindowEnds) {
+  ModuleScript script;
+  script.answerSync = false;
+  FakeModule module(ports, 5, script);
+  ASSERT_TRUE(module.ok());
+  const auto started = std::chrono::steady_clock::now();
+  const Outcome out = download(5);
+  module.finish();
+  EXPECT_EQ(out.result, result::BootRomSilent);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, SyncLimit);
+  EXPECT_EQ(out.recorder.notices, std::vector<std::uint32_t>{PowerUpWindowEnding});
 }
 
 TEST_F(DownloadProtocol, StopMidDownloadSendsAbort) {

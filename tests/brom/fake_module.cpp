@@ -8,6 +8,7 @@
 
 #include <array>
 #include <chrono>
+#include <map>
 
 #include "brom/byte_order.h"
 #include "brom/crc.h"
@@ -30,19 +31,21 @@ class ModuleSide {
 
   void take(std::span<const std::uint8_t> bytes) {
     for (std::uint8_t b : bytes) {
-      if (!decoder_.inFrame() && b == SyncByte && syncOpen_) {
+      if (decoder_.empty() && b == SyncByte && syncOpen_) {
         if (script_.answerSync) send({script_.syncAnswer});
         continue;
       }
-      const auto step = decoder_.feed(std::span(&b, 1), Clock::now());
-      if (step.event == FrameDecoder::Event::Frame) onFrame(decoder_.frame());
-      if (step.event == FrameDecoder::Event::Dropped && decoder_.droppedType() == frame::Data)
-        nak(expected_, nak::BadCheck);
+      decoder_.push(std::span(&b, 1), Clock::now());
+      for (auto e = decoder_.next(Clock::now()); e != FrameDecoder::Event::None;
+           e = decoder_.next(Clock::now())) {
+        if (e == FrameDecoder::Event::Frame) onFrame(decoder_.frame());
+      }
     }
   }
 
  private:
   void send(std::vector<std::uint8_t> bytes) {
+    if (lastType_ != frame::Data) lastAnswer_.insert(lastAnswer_.end(), bytes.begin(), bytes.end());
     std::size_t sent = 0;
     while (sent < bytes.size()) {
       const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
@@ -55,14 +58,23 @@ class ModuleSide {
     }
   }
   void answer(std::uint8_t type, std::vector<std::uint8_t> payload = {}) {
-    send(encodeFrame(type, payload));
+    const auto bytes = encodeFrame(type, tag_, payload);
+    // The script may lose an answer on the line once.
+    if (type != frame::Nak && lastType_ == script_.loseFirstAnswerTo && !answerLost_) {
+      answerLost_ = true;
+      lastAnswer_.insert(lastAnswer_.end(), bytes.begin(), bytes.end());
+      return;
+    }
+    send(bytes);
   }
   void ack(std::uint16_t seq) {
+    if (seq != CommandSequence) tag_ = NoTag;
     std::vector<std::uint8_t> p;
     putU16(p, seq);
     answer(frame::Ack, p);
   }
   void nak(std::uint16_t seq, std::uint8_t reason) {
+    if (seq != CommandSequence) tag_ = NoTag;
     std::vector<std::uint8_t> p;
     putU16(p, seq);
     putU8(p, reason);
@@ -71,7 +83,21 @@ class ModuleSide {
 
   void onFrame(const FrameView& f) {
     log_.frameTypes.push_back(f.type);
+    tag_ = f.tag;
+    lastType_ = f.type;
     const std::uint8_t* p = f.payload.data();
+    if (f.type != frame::Data && f.tag == lastCommandTag_ && f.type == lastCommandType_) {
+      ++log_.repeats;  // answered again, not applied again
+      const std::vector<std::uint8_t> again = lastAnswer_;
+      lastAnswer_.clear();
+      send(again);
+      return;
+    }
+    if (f.type != frame::Data) {
+      lastCommandTag_ = f.tag;
+      lastCommandType_ = f.type;
+      lastAnswer_.clear();
+    }
     switch (f.type) {
       case frame::Hello: {
         syncOpen_ = false;
@@ -102,6 +128,7 @@ class ModuleSide {
         damaged_ = script_.damagedAgentBlock;
         damageLeft_ = script_.damageTimes;
         expected_ = 0;
+        held_.clear();
         ack(CommandSequence);
         break;
       case frame::Data:
@@ -133,6 +160,7 @@ class ModuleSide {
         lost_ = log_.regions.size() == 1 ? script_.lostImageBlock : -1;
         damageLeft_ = script_.damageTimes;
         expected_ = 0;
+        held_.clear();
         ack(CommandSequence);
         break;
       }
@@ -166,8 +194,8 @@ class ModuleSide {
       lost_ = -1;
       return;
     }
-    if (!target_ || seq != expected_) {
-      nak(expected_, nak::OutOfSequence);
+    if (!target_) {
+      nak(seq, nak::NotExpected);
       return;
     }
     if (seq == damaged_ && damageLeft_ > 0) {
@@ -175,9 +203,15 @@ class ModuleSide {
       nak(expected_, nak::BadCheck);
       return;
     }
-    target_->insert(target_->end(), payload.begin() + DataSequenceBytes, payload.end());
+    // Blocks out of order wait for the ones before them; a block had already is answered again.
+    if (seq >= expected_ && !held_.count(seq))
+      held_[seq].assign(payload.begin() + DataSequenceBytes, payload.end());
     ack(seq);
-    ++expected_;
+    for (auto it = held_.find(expected_); it != held_.end(); it = held_.find(expected_)) {
+      target_->insert(target_->end(), it->second.begin(), it->second.end());
+      held_.erase(it);
+      ++expected_;
+    }
   }
 
   int fd_;
@@ -191,6 +225,13 @@ class ModuleSide {
   int damaged_ = -1;
   int damageLeft_ = 0;
   int lost_ = -1;
+  std::map<std::uint16_t, std::vector<std::uint8_t>> held_;
+  std::uint8_t tag_ = NoTag;
+  std::uint8_t lastType_ = 0;
+  std::uint8_t lastCommandTag_ = NoTag;
+  std::uint8_t lastCommandType_ = 0;
+  std::vector<std::uint8_t> lastAnswer_;
+  bool answerLost_ = false;
 };
 
 }  // namespace

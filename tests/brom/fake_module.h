@@ -30,6 +30,8 @@ struct ModuleScript {
   std::uint32_t flashDevice = 3;
   std::uint8_t flashIdentified = 1;
   int verifyMismatchRegion = -1;
+  // The first answer to this command is lost on the line (0: none).
+  std::uint8_t loseFirstAnswerTo = 0;
 };
 
 struct ModuleLog {
@@ -44,6 +46,7 @@ struct ModuleLog {
   };
   std::vector<Region> regions;
   int dataFrames = 0;  // DATA frames received, repeats included
+  int repeats = 0;     // commands received again with the same tag
   bool aborted = false;
   bool finished = false;
 };

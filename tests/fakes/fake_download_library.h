@@ -23,6 +23,7 @@ class FakeDownloadLibrary final : public DownloadLibrary {
   std::uint32_t flashDevice = 5;
   bool flashIdentified = true;
   std::vector<int> progressSteps = {0, 50, 100};
+  bool powerUpNotice = false;  // the power-up window's notice before the first phase
   bool runImagePhase = true;
   // Called once per progress step; lets a test act in the middle of a download (e.g. Stop).
   std::function<void(int phase, int percent)> duringDownload;
@@ -96,12 +97,15 @@ class FakeDownloadLibrary final : public DownloadLibrary {
                      void* pu) {
       if (start) start(su);
       for (int p : progressSteps) {
-        if (prog) prog(static_cast<std::uint8_t>(p), 0, 0, pu);
+        if (prog) prog(static_cast<std::uint8_t>(p), static_cast<std::uint32_t>(p), 100, pu);
         if (duringDownload) duringDownload(which, p);
         if (stopWord && stopWord->load() == 9876) return false;
       }
       return true;
     };
+    // The boot ROM answers late: the station is told before the first phase begins.
+    if (powerUpNotice && da.onProgress)
+      da.onProgress(0, PowerUpWindowEnding, DownloadNoticeTotal, da.progressUser);
     if (!phase(0, da.onStart, da.startUser, da.onProgress, da.progressUser)) return abortedResult;
     if (runImagePhase &&
         !phase(1, image.onStart, image.startUser, image.onProgress, image.progressUser))

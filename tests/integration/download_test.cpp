@@ -53,6 +53,9 @@ std::string downloadSettings(const StationFolder& station, int speedIndex = 1) {
 const std::string kHandshake = kEndTestMode + "$PMTK810,0001,1D*4F\r\n";
 const std::string kFailLine = "     Fail!!(Download)   ";
 const std::string kDownloadError = "An error occurred during the download process";
+// Told once when the boot ROM has kept silent for most of the power-up window.
+const std::string kPowerUpNotice =
+    "     No answer from the boot ROM yet: power the module now, the download gives up in 1 s";
 
 std::vector<std::string> memoOf(const PrintedRun& printed, int port) {
   return printed.memo.count(port) ? printed.memo.at(port) : std::vector<std::string>{};
@@ -74,13 +77,15 @@ std::vector<std::string> withoutProgress(const std::vector<std::string>& memo) {
   return rest;
 }
 
-// The progress lines come right after the item header: the Download Agent's from 0 % rising, then
+// The progress lines come right after the item header (and the power-up notice, if any): the
+// Download Agent's from 0 % rising, then
 // the image's from 0 % rising; a phase that is followed by another has reached 100 %. `last` is
 // the pattern of the last progress line ("" for none).
 ::testing::AssertionResult progressedTo(const std::vector<std::string>& memo,
                                         const std::string& last) {
   std::vector<std::string> progress;
-  for (std::size_t i = 1; i < memo.size() && isProgress(memo[i]); ++i) progress.push_back(memo[i]);
+  const std::size_t first = memo.size() > 1 && memo[1] == kPowerUpNotice ? 2 : 1;
+  for (std::size_t i = first; i < memo.size() && isProgress(memo[i]); ++i) progress.push_back(memo[i]);
   auto failure = [&] { return ::testing::AssertionFailure() << "progress:\n" << listed(progress); };
   if (std::count_if(memo.begin(), memo.end(), isProgress) != std::ssize(progress))
     return failure() << "progress lines elsewhere in the memo";
@@ -182,8 +187,10 @@ DownloadCase passing(const char* name, std::string scenario, const std::string& 
 // A download that fails after the Download Agent has named the flash still shows its type; the
 // log keeps the error.
 DownloadCase failing(const char* name, std::string scenario, std::string lastProgress,
-                     const std::string& error, const std::string& flashName = "") {
+                     const std::string& error, const std::string& flashName = "",
+                     bool toldToPowerUp = false) {
   std::vector<std::string> memo{kFailLine + error};
+  if (toldToPowerUp) memo.insert(memo.begin(), kPowerUpNotice);
   if (!flashName.empty()) memo.push_back("     Flash Type:" + flashName);
   return {name, std::move(scenario), std::move(lastProgress), memo,
           {.verdict = "Fail(Download)", .flash = error}};
@@ -196,7 +203,7 @@ TEST(Download, SixteenModulesTakeTheImageAtOnceAndRunItsVersion) {
       passing("4 Mbit flash", "flash_device=1\n", "QF25L004 (4 Mbit SPI NOR)"),
       passing("parallel flash", "flash_device=5\n", "QF29W800 (8 Mbit parallel NOR)"),
       passing("flash device without a name", "flash_device=0x7FFFFFFF\n", "UNKNOWN"),
-      passing("three corrupt blocks, each resent", "boot_corrupt_blocks=3\n", kFlash16),
+      passing("seven corrupt blocks, each resent", "boot_corrupt_blocks=7\n", kFlash16),
       passing("every other block corrupt", "boot_corrupt_every=2\n", kFlash16),
   };
   while (cases.size() < 16) cases.push_back(passing("good module", "", kFlash16));
@@ -205,11 +212,11 @@ TEST(Download, SixteenModulesTakeTheImageAtOnceAndRunItsVersion) {
 
 TEST(Download, EachFailureOfTheBootRomOrAgentEndsItsRunWithItsOwnText) {
   const std::vector<DownloadCase> cases{
-      failing("boot ROM never answers", "boot_answer=off\n", "", "BROM_CMD_START_FAIL"),
-      failing("wrong sync answer", "boot_sync_byte=0x55\n", "", "BROM_UNKNOWN_BBCHIP"),
+      failing("boot ROM never answers", "boot_answer=off\n", "", "BROM_CMD_START_FAIL", "", true),
+      failing("wrong sync answer", "boot_sync_byte=0x55\n", "", "BROM_UNKNOWN_BBCHIP", "", true),
       failing("download speed refused", "boot_baud_refuse=on\n", "",
               "Failed to change the baud rate"),
-      failing("four corrupt blocks", "boot_corrupt_blocks=4\n", "download agent 0%",
+      failing("eight corrupt blocks", "boot_corrupt_blocks=8\n", "download agent 0%",
               "BROM_DOWNLOAD_DA_FAIL"),
       failing("chip value rejected", "chip_value=0x100800\n", "download agent 0%",
               "Failed to set the baseband chip type"),
@@ -254,8 +261,13 @@ TEST(Download, StopAbortsTheDownloadAndTheRunStillEnds) {
       // answers and most of their bytes still wait in that buffer.
       {"in the Download Agent, at 19200 baud", 7, "download agent", 300ms, {abortLine}},
   };
-  // ABORT: start byte, type 0x08, no payload, CRC-16.
-  const std::string abortFrame("\xC3\x08\x00\x00\x3D\x65", 6);
+  // ABORT: start byte, type 0x08, a tag, no payload, CRC-32.
+  const auto endsWithAbort = [](const std::string& sent, const std::string& after) {
+    constexpr std::size_t kAbortBytes = 9;
+    if (!sent.ends_with(after) || sent.size() < after.size() + kAbortBytes) return false;
+    const std::string frame = sent.substr(sent.size() - after.size() - kAbortBytes, kAbortBytes);
+    return frame.starts_with("\xC3\x08") && frame.substr(3, 2) == std::string(2, '\0');
+  };
   for (const StopCase& c : cases) {
     SCOPED_TRACE(c.name);
     StationFolder station;
@@ -296,11 +308,27 @@ TEST(Download, StopAbortsTheDownloadAndTheRunStillEnds) {
                                  {.verdict = "Fail(Abort)", .flash = kDownloadError}));
       // The module hears ABORT, then the run's handshake and end sentences at the NMEA speed.
       const std::string sent = station.transcript(port);
-      EXPECT_TRUE(sent.ends_with(abortFrame + kHandshake + kEndSentences))
+      EXPECT_TRUE(endsWithAbort(sent, kHandshake + kEndSentences))
           << "ends |" << sent.substr(sent.size() - std::min<std::size_t>(sent.size(), 120))
           << "|";
     }
   }
+}
+
+// A worn line and a late operator: bit errors both ways at 1e-5 (each port its own), stray bytes,
+// and modules that stream NMEA until they are power-cycled 2 s, or 4.5 s (after the notice),
+// after the first sync byte. Every download passes.
+TEST(Download, SurvivesBitErrorsStrayBytesAndALatePowerUp) {
+  DownloadCase lateAfterNotice = passing("powered after the notice", "power_cycle_after=4.5\n", kFlash16);
+  lateAfterNotice.memo.insert(lateAfterNotice.memo.begin(), kPowerUpNotice);
+  const std::vector<DownloadCase> cases{
+      passing("bit errors", "boot_ber=1e-5\n", kFlash16),
+      passing("bit errors, another seed", "boot_ber=1e-5\nboot_seed=77\n", kFlash16),
+      passing("bit errors and stray bytes", "boot_ber=1e-5\nboot_stray_rate=1e-4\n", kFlash16),
+      passing("powered 2 s late", "power_cycle_after=2\n", kFlash16),
+      lateAfterNotice,
+  };
+  runCases(cases, 256 * 1024, 0);
 }
 
 // The download goes to the run's own port for every port number: COM 300, whose low 8 bits are

@@ -41,16 +41,25 @@ class Host {
     if (port_.read(&c, 1) != 1) return std::nullopt;
     return static_cast<std::uint8_t>(c);
   }
-  std::optional<ReceivedFrame> frame() {
+  // The next good frame that is not BUSY (the module at work on the flash).
+  std::optional<Received> frame() {
     FrameReceiver receiver;
-    while (const std::optional<std::uint8_t> b = byte())
-      if (auto f = receiver.feed(*b)) return f;
+    while (const std::optional<std::uint8_t> b = byte()) {
+      receiver.push(*b, 0);
+      while (std::optional<Received> r = receiver.next(0))
+        if (r->kind == Received::Kind::Frame && r->type != static_cast<std::uint8_t>(FrameType::Busy)) return r;
+    }
     return std::nullopt;
   }
   bool ack(std::uint16_t sequence = NoSequence) {
-    const std::optional<ReceivedFrame> f = frame();
-    return f && f->intact && f->type == static_cast<std::uint8_t>(FrameType::Ack) && f->payload.size() == 2 &&
-           readU16(f->payload, 0) == sequence;
+    const std::optional<Received> f = frame();
+    return f && f->type == static_cast<std::uint8_t>(FrameType::Ack) && f->payload.size() == 2 &&
+           readU16(f->payload, 0) == sequence && f->tag == (sequence == NoSequence ? tag_ : NoTag);
+  }
+  // A command with a tag of its own.
+  void command(FrameType type, std::string_view payload = {}) {
+    ++tag_;
+    write(encodeFrame(type, tag_, payload));
   }
 
   // Sync bytes until the boot ROM answers; late answers are then drained.
@@ -71,7 +80,7 @@ class Host {
     for (std::size_t n = 0; n * MaxBlockData < payload.size(); ++n) {
       std::string block;
       appendU16(block, static_cast<std::uint16_t>(n));
-      write(encodeFrame(FrameType::Data, block + payload.substr(n * MaxBlockData, MaxBlockData)));
+      write(encodeFrame(FrameType::Data, NoTag, block + payload.substr(n * MaxBlockData, MaxBlockData)));
       if (!ack(static_cast<std::uint16_t>(n))) return false;
     }
     return true;
@@ -89,6 +98,7 @@ class Host {
 
  private:
   PosixSerialPort port_;
+  std::uint8_t tag_ = NoTag;
 };
 
 std::string pseudoRandom(std::size_t n, std::uint32_t seed) {
@@ -117,38 +127,37 @@ TEST(BootDownloadEndToEnd, ModuleRunsTheDownloadedFirmwareAndReportsItsVersion) 
   std::this_thread::sleep_for(100ms);
   ASSERT_TRUE(host.open(BootBaud));
   ASSERT_TRUE(host.sync());
-  host.write(encodeFrame(FrameType::Hello, std::string(1, static_cast<char>(ProtocolVersion))));
-  const std::optional<ReceivedFrame> hello = host.frame();
-  ASSERT_TRUE(hello && hello->intact && hello->type == static_cast<std::uint8_t>(FrameType::HelloAck));
+  host.command(FrameType::Hello, std::string(1, static_cast<char>(ProtocolVersion)));
+  const std::optional<Received> hello = host.frame();
+  ASSERT_TRUE(hello && hello->type == static_cast<std::uint8_t>(FrameType::HelloAck));
   EXPECT_EQ(readU32(hello->payload, 0), kChip);
 
-  host.write(encodeFrame(FrameType::SetBaud, words({kDownloadBaud})));
+  host.command(FrameType::SetBaud, words({kDownloadBaud}));
   ASSERT_TRUE(host.ack());
   ASSERT_TRUE(host.open(kDownloadBaud));
   std::this_thread::sleep_for(20ms);
   ASSERT_TRUE(host.sync());
 
   const std::string agent = pseudoRandom(6000, 1);
-  host.write(encodeFrame(FrameType::DaBegin, words({kChip, static_cast<std::uint32_t>(agent.size()), crc32Of(agent)})));
+  host.command(FrameType::DaBegin, words({kChip, static_cast<std::uint32_t>(agent.size()), crc32Of(agent)}));
   ASSERT_TRUE(host.ack());
   ASSERT_TRUE(host.blocks(agent));
-  host.write(encodeFrame(FrameType::DaEnd, ""));
+  host.command(FrameType::DaEnd);
   ASSERT_TRUE(host.ack());
   EXPECT_EQ(host.byte(), AgentAliveByte);
-  const std::optional<ReceivedFrame> info = host.frame();
-  ASSERT_TRUE(info && info->intact && info->type == static_cast<std::uint8_t>(FrameType::FlashInfo));
+  const std::optional<Received> info = host.frame();
+  ASSERT_TRUE(info && info->type == static_cast<std::uint8_t>(FrameType::FlashInfo));
   EXPECT_EQ(info->payload, std::string("\x03\x00\x00\x00\x01", 5));
 
   std::string image = pseudoRandom(20000, 2);
   const std::string entry = std::string("QVER:QB-core_3.0,0007,,") + '\0';
   image.replace(9000, entry.size(), entry);
-  host.write(encodeFrame(FrameType::RegionBegin,
-                         words({0x1000, static_cast<std::uint32_t>(image.size()), crc32Of(image)}) + "\x03ROM"));
+  host.command(FrameType::RegionBegin, words({0x1000, static_cast<std::uint32_t>(image.size()), crc32Of(image)}) + "\x03ROM");
   ASSERT_TRUE(host.ack());
   ASSERT_TRUE(host.blocks(image));
-  host.write(encodeFrame(FrameType::Verify, ""));
+  host.command(FrameType::Verify);
   ASSERT_TRUE(host.ack());
-  host.write(encodeFrame(FrameType::Finish, ""));
+  host.command(FrameType::Finish);
   ASSERT_TRUE(host.ack());
 
   // The new firmware starts at the module's NMEA speed and reports the image's version.

@@ -5,14 +5,15 @@
 #include <algorithm>
 #include <functional>
 #include <random>
+#include <set>
 
 namespace quenby::modsim {
 namespace {
 
 constexpr std::uint32_t kStationChip = 3072;
 constexpr int kDownloadBaud = 921600;
-constexpr std::size_t kWindow = 8;
-constexpr int kMostSends = 4;
+constexpr std::size_t kWindow = 32;
+constexpr int kMostSends = 8;
 constexpr const char* kNewVersion = "QB-core_2.1,0042,,";
 
 std::string bytes(std::initializer_list<std::uint8_t> list) { return std::string(list.begin(), list.end()); }
@@ -49,7 +50,7 @@ std::vector<ImageRegion> testImage() {
   return {{0x0, rom}, {0x100000, pseudoRandom(5000, 8)}};
 }
 
-const std::string kAgent = pseudoRandom(9000, 3);  // three blocks
+const std::string kAgent = pseudoRandom(9000, 3);  // nine blocks
 
 BootSettings with(const std::function<void(BootSettings&)>& change) {
   BootSettings s;
@@ -70,7 +71,13 @@ class Line {
     collect();
     return forFirmware;
   }
-  void sendFrame(FrameType type, std::string_view payload = {}) { send(encodeFrame(type, payload)); }
+  // A command with a new tag (DATA has none).
+  void sendFrame(FrameType type, std::string_view payload = {}) {
+    if (type != FrameType::Data) lastTag = static_cast<std::uint8_t>(lastTag % 255 + 1);
+    send(encodeFrame(type, type == FrameType::Data ? NoTag : lastTag, payload));
+  }
+  // The last command again, with its tag.
+  void repeatFrame(FrameType type, std::string_view payload = {}) { send(encodeFrame(type, lastTag, payload)); }
   void wait(Millis ms) {
     for (const Millis end = now_ + ms; now_ < end; now_ += 10) {
       rom_.advance(now_);
@@ -87,10 +94,12 @@ class Line {
   std::string answer() { return std::exchange(answer_, {}); }
 
   BootRom& rom() { return rom_; }
+  Millis now() const { return now_; }
   SimulatedFlash& flash() { return flash_; }
   const std::vector<BootEvent>& events() const { return events_; }
 
   int hostBaud = BootBaud;
+  std::uint8_t lastTag = NoTag;
 
  private:
   void collect() {
@@ -110,24 +119,30 @@ class Line {
 // The answer cut into single bytes (outside frames) and frames, in order.
 struct Token {
   std::optional<std::uint8_t> single;
-  ReceivedFrame frame;
+  Received frame;
 };
 
 std::vector<Token> parse(std::string_view bytes) {
   std::vector<Token> tokens;
   FrameReceiver receiver;
+  const auto take = [&](Millis now) {
+    while (std::optional<Received> r = receiver.next(now)) {
+      if (r->kind == Received::Kind::Loose)
+        tokens.push_back({r->byte, {}});
+      else
+        tokens.push_back({std::nullopt, std::move(*r)});
+    }
+  };
   for (char c : bytes) {
-    const auto b = static_cast<std::uint8_t>(c);
-    if (!receiver.inFrame() && b != FrameStartByte)
-      tokens.push_back({b, {}});
-    else if (auto frame = receiver.feed(b))
-      tokens.push_back({std::nullopt, std::move(*frame)});
+    receiver.push(static_cast<std::uint8_t>(c), 0);
+    take(0);
   }
+  take(FrameGapMs);
   return tokens;
 }
 
 bool isFrame(const Token& t, FrameType type) {
-  return !t.single && t.frame.intact && t.frame.type == static_cast<std::uint8_t>(type);
+  return !t.single && t.frame.kind == Received::Kind::Frame && t.frame.type == static_cast<std::uint8_t>(type);
 }
 
 std::string describe(const std::vector<Token>& tokens) {
@@ -149,9 +164,8 @@ struct Outcome {
 };
 
 // The station's side, reduced to the protocol: sync, hello, speed change, the Download Agent,
-// each region and its verify, finish. Blocks go back-N with a window of eight, as the station
-// counts: a NAK sends it back to the block named; the NAKs for the blocks that were in flight
-// behind that one are no new failures; the fourth failure of a block ends the download.
+// each region and its verify, finish. Blocks go with selective repeat in a window of 32: a block
+// NAKed (bad check) goes again, its eighth failure ends the download; BUSY waits.
 class Host {
  public:
   explicit Host(Line& line) : line_(line) {}
@@ -174,7 +188,8 @@ class Host {
     answer.erase(answer.begin());
     if (answer.empty() || answer[0].single != AgentAliveByte) return fail("alive", answer);
     answer.erase(answer.begin());
-    if (answer.size() != 1 || !isFrame(answer[0], FrameType::FlashInfo)) return fail("flash-info", answer);
+    if (answer.size() != 1 || !isFrame(answer[0], FrameType::FlashInfo) || answer[0].frame.tag != line_.lastTag)
+      return fail("flash-info", answer);
     outcome_.flashDevice = readU32(answer[0].frame.payload, 0);
     outcome_.identified = answer[0].frame.payload.at(4);
 
@@ -189,6 +204,8 @@ class Host {
     reply("finish", FrameType::Ack);
     return outcome_;
   }
+
+  int busyAnswers = 0;
 
  private:
   Outcome& fail(const std::string& step, const std::vector<Token>& tokens) {
@@ -207,10 +224,21 @@ class Host {
     return (answer.size() == 1 && answer[0].single == expected) || failed(step, answer);
   }
 
-  // Exactly one frame of this type; an ACK for a command carries no sequence.
+  // Exactly one frame of this type with the command's tag, after any BUSY; an ACK for a command
+  // carries no sequence.
   bool reply(const std::string& step, FrameType type) {
-    const std::vector<Token> answer = parse(line_.answer());
-    const bool ok = answer.size() == 1 && isFrame(answer[0], type) &&
+    std::vector<Token> answer = parse(line_.answer());
+    for (Millis waited = 0; waited < kLongestWaitMs; waited += kStepMs) {
+      std::erase_if(answer, [&](const Token& t) {
+        const bool busy = isFrame(t, FrameType::Busy) && t.frame.tag == line_.lastTag;
+        busyAnswers += busy ? 1 : 0;
+        return busy;
+      });
+      if (!answer.empty()) break;
+      line_.wait(kStepMs);
+      answer = parse(line_.answer());
+    }
+    const bool ok = answer.size() == 1 && isFrame(answer[0], type) && answer[0].frame.tag == line_.lastTag &&
                     (type != FrameType::Ack || answer[0].frame.payload == "\xFF\xFF");
     return ok || failed(step, answer);
   }
@@ -218,35 +246,44 @@ class Host {
   bool blocks(const std::string& step, const std::string& payload) {
     const std::size_t count = (payload.size() + MaxBlockData - 1) / MaxBlockData;
     std::vector<int> failures(count, 0);
-    std::size_t acknowledged = 0, next = 0, staleNaks = 0;
-    while (acknowledged < count) {
-      for (; next < count && next < acknowledged + kWindow; ++next)
-        line_.sendFrame(FrameType::Data, block(static_cast<std::uint16_t>(next), payload.substr(next * MaxBlockData, MaxBlockData)));
-      const std::vector<Token> answer = parse(line_.answer());
-      if (answer.empty()) return failed(step, answer);
-      for (const Token& t : answer) {
-        // Every answer names the first block not yet acknowledged.
-        if (t.single || t.frame.payload.size() < 2 || readU16(t.frame.payload, 0) != acknowledged)
-          return failed(step, {t});
-        if (isFrame(t, FrameType::Ack)) {
-          ++acknowledged;
-          continue;
-        }
-        const bool retry = isFrame(t, FrameType::Nak) && t.frame.payload.size() == 3 &&
-                           (t.frame.payload[2] == 1 || t.frame.payload[2] == 2);
-        if (!retry) return failed(step, {t});
-        if (staleNaks > 0) {
-          --staleNaks;
-          continue;
-        }
-        if (++failures[acknowledged] == kMostSends) return failed(step, {t});
-        staleNaks = next - acknowledged - 1;
-        next = acknowledged;
+    std::vector<bool> acked(count, false);
+    std::set<std::size_t> again;
+    std::size_t base = 0, next = 0;
+    Millis quiet = 0;
+    const auto send = [&](std::size_t n) {
+      line_.sendFrame(FrameType::Data, block(static_cast<std::uint16_t>(n), payload.substr(n * MaxBlockData, MaxBlockData)));
+    };
+    while (base < count) {
+      for (std::size_t n : std::exchange(again, {})) send(n);
+      for (; next < count && next < base + kWindow; ++next) send(next);
+      std::vector<Token> answer = parse(line_.answer());
+      if (answer.empty()) {
+        // Blocks held back while the flash catches up are acknowledged in time.
+        if ((quiet += kStepMs) > kLongestWaitMs) return failed(step, answer);
+        line_.wait(kStepMs);
+        continue;
       }
-      if (staleNaks > 0) return failed(step, {});  // blocks left unanswered
+      quiet = 0;
+      for (const Token& t : answer) {
+        if (t.single || t.frame.tag != NoTag || t.frame.payload.size() < 2) return failed(step, {t});
+        const std::size_t n = readU16(t.frame.payload, 0);
+        if (isFrame(t, FrameType::Busy)) continue;
+        if (isFrame(t, FrameType::Ack) && n < count) {
+          acked[n] = true;
+          continue;
+        }
+        const bool retry = isFrame(t, FrameType::Nak) && t.frame.payload.size() == 3 && t.frame.payload[2] == 1;
+        if (!retry || n >= count) return failed(step, {t});
+        if (++failures[n] == kMostSends) return failed(step, {t});
+        again.insert(n);
+      }
+      while (base < count && acked[base]) ++base;
     }
     return true;
   }
+
+  static constexpr Millis kStepMs = 10;
+  static constexpr Millis kLongestWaitMs = 20000;
 
   Line& line_;
   Outcome outcome_;
@@ -257,6 +294,7 @@ TEST(BootRom, DownloadsIntoTheFlashAndStartsTheNewFirmware) {
   const std::vector<ImageRegion> image = testImage();
   const Outcome outcome = Host(line).download(kAgent, image);
   EXPECT_EQ(outcome.step + outcome.answer, "");
+  line.wait(FinishLingerMs + 10);  // FINISH is answered again while the Download Agent lingers
   for (const ImageRegion& r : image)
     EXPECT_EQ(line.flash().read(r.address, static_cast<std::uint32_t>(r.bytes.size())), r.bytes) << r.address;
   EXPECT_EQ(line.flash().read(10000, 16), std::string(16, '\xFF'));  // nothing past the region
@@ -270,8 +308,10 @@ TEST(BootRom, DownloadsIntoTheFlashAndStartsTheNewFirmware) {
   EXPECT_EQ(e[1], BootEvent::switchSpeed(BootBaud));
   const auto toDownloadSpeed = std::find(e.begin(), e.end(), BootEvent::switchSpeed(kDownloadBaud));
   ASSERT_NE(toDownloadSpeed, e.end());
-  EXPECT_EQ((toDownloadSpeed - 1)->bytes, ackFrame(NoSequence));
-  EXPECT_EQ(e[e.size() - 2], BootEvent::send(ackFrame(NoSequence)));
+  EXPECT_EQ((toDownloadSpeed - 1)->bytes, ackFrame(2, NoSequence));
+  const auto finishAck = std::find(e.begin(), e.end(), BootEvent::send(ackFrame(line.lastTag, NoSequence)));
+  ASSERT_NE(finishAck, e.end());
+  EXPECT_EQ(*(finishAck + 1), BootEvent::startFirmware(kNewVersion));
   EXPECT_EQ(e.back(), BootEvent::startFirmware(kNewVersion));
   EXPECT_EQ(std::count_if(e.begin(), e.end(), [](const BootEvent& x) { return x.kind != BootEvent::Kind::Send; }), 4);
 }
@@ -290,8 +330,8 @@ TEST(BootRom, EachFaultEndsTheDownloadWhereTheHostExpectsIt) {
       {"every speed refused", with([](auto& s) { s.refuseAllSpeeds = true; }), "set-baud", "NAK 4"},
       {"this speed refused", with([](auto& s) { s.refusedSpeeds = {230400, kDownloadBaud}; }), "set-baud", "NAK 4"},
       {"another speed refused", with([](auto& s) { s.refusedSpeeds = {460800}; }), "", ""},
-      {"three bad blocks are resent", with([](auto& s) { s.corruptFirstBlocks = 3; }), "", ""},
-      {"four bad blocks end it", with([](auto& s) { s.corruptFirstBlocks = 4; }), "da-data", "NAK 1"},
+      {"seven bad blocks are resent", with([](auto& s) { s.corruptFirstBlocks = kMostSends - 1; }), "", ""},
+      {"eight bad blocks end it", with([](auto& s) { s.corruptFirstBlocks = kMostSends; }), "da-data", "NAK 1"},
       {"every second block bad", with([](auto& s) { s.corruptEvery = 2; }), "", ""},
       {"every block bad", with([](auto& s) { s.corruptEvery = 1; }), "da-data", "NAK 1"},
       {"chip value rejected", with([](auto& s) { s.chipValue = 0x100800; }), "da-begin", "NAK 3"},
@@ -310,6 +350,7 @@ TEST(BootRom, EachFaultEndsTheDownloadWhereTheHostExpectsIt) {
   for (const Case& c : cases) {
     Line line(c.settings);
     const Outcome outcome = Host(line).download(kAgent, testImage());
+    line.wait(FinishLingerMs + 10);
     EXPECT_EQ(outcome.step, c.step) << c.name;
     EXPECT_EQ(outcome.answer, c.answer) << c.name;
     if (outcome.identified >= 0) {
@@ -339,7 +380,7 @@ TEST(BootRom, SessionEndsInTheOldFirmwareOnAbortOrSilence) {
   }
 }
 
-TEST(BootRom, SyncByteAtTheBootSpeedPowersTheModuleUpWhateverItWasDoing) {
+TEST(BootRom, SyncByteAtTheBootSpeedPowersTheModuleUpOnlyWhileItsFirmwareRuns) {
   Line line;
   line.hostBaud = 38400;  // at another speed 0xA5 is just a byte for the firmware
   EXPECT_EQ(line.send("$PMTK605*31\r\n\xA5"), "$PMTK605*31\r\n\xA5");
@@ -348,49 +389,73 @@ TEST(BootRom, SyncByteAtTheBootSpeedPowersTheModuleUpWhateverItWasDoing) {
   EXPECT_EQ(line.send("$PMTK605*31\r\n\xA5\xA5"), "$PMTK605*31\r\n");
   EXPECT_EQ(line.answer(), "\x5A\x5A");  // a late sync byte is answered too
 
-  // In a session at the download speed, the host at the boot speed is heard only as a restart.
+  // In a session at the download speed a sync byte at the boot speed restarts nothing: the
+  // host missed SET_BAUD's ACK. With no sync byte at the new speed the module goes back to the
+  // boot speed, where the host's SET_BAUD (same tag) is taken anew.
   line.sendFrame(FrameType::Hello, bytes({ProtocolVersion}));
   line.sendFrame(FrameType::SetBaud, words({kDownloadBaud}));
-  line.answer();
-  line.sendFrame(FrameType::Hello, bytes({ProtocolVersion}));
-  EXPECT_EQ(line.answer(), "");
+  const std::string setBaudAck = line.answer().substr(0);
   const std::size_t before = line.events().size();
   line.send(bytes({SyncByte}));
+  EXPECT_EQ(line.answer(), "");
+  line.wait(SpeedFallbackMs + 20);
+  ASSERT_EQ(line.events().size(), before + 1);
+  EXPECT_EQ(line.events()[before], BootEvent::switchSpeed(BootBaud));
+  line.repeatFrame(FrameType::SetBaud, words({kDownloadBaud}));
+  EXPECT_EQ(line.answer(), ackFrame(line.lastTag, NoSequence));
+  EXPECT_EQ(line.events().back(), BootEvent::switchSpeed(kDownloadBaud));
+  EXPECT_TRUE(line.rom().active());
+}
+
+TEST(BootRom, ModulePoweredLateKeepsItsFirmwareRunningUntilThen) {
+  Line line(with([](auto& s) { s.powerCycleAfterMs = 2000; }));
+  EXPECT_EQ(line.send("\xA5"), "\xA5");  // the firmware, still running, hears it
+  line.wait(1990);
+  EXPECT_FALSE(line.rom().active());
+  EXPECT_EQ(line.send("\xA5"), "\xA5");
+  line.wait(20);
+  EXPECT_TRUE(line.rom().active());
+  line.send("\xA5");
   EXPECT_EQ(line.answer(), "\x5A");
-  EXPECT_EQ(line.events()[before], BootEvent::powerUp());
-  EXPECT_EQ(line.events()[before + 1], BootEvent::switchSpeed(BootBaud));
+  EXPECT_EQ(Host(line).download(kAgent, testImage()).step, "");
 }
 
 TEST(BootRom, GarbageAndBrokenFramesBeforeAFrameAreSkipped) {
-  std::string brokenCheck = encodeFrame(FrameType::Hello, bytes({ProtocolVersion}));
+  std::string brokenCheck = encodeFrame(FrameType::Hello, 1, bytes({ProtocolVersion}));
   brokenCheck.back() ^= 0x01;
-  const std::string garbage[] = {
-      "$GPGGA,noise\r\n",
-      std::string("\0\0\xFF\xFF", 4),
-      brokenCheck,
-      bytes({FrameStartByte, 0x01, 0xFF, 0xFF, 0x00, 0x11}),  // a length beyond the largest frame
+  const std::string helloAck = encodeFrame(FrameType::HelloAck, 1, std::string("\x00\x0C\x00\x00\x00\x01", 6));
+  struct Case {
+    std::string garbage;
+    std::string answer;
   };
-  for (const std::string& g : garbage) {
+  const Case cases[] = {
+      {"$GPGGA,noise\r\n", helloAck},
+      {std::string("\0\0\xFF\xFF", 4), helloAck},
+      // A frame that failed its check is answered: its type and tag cannot be trusted.
+      {brokenCheck, nakFrame(NoTag, NoSequence, NakReason::BadCheck) + helloAck},
+      {bytes({FrameStartByte, 0x01, 0xFF, 0x11, 0x04}), helloAck},  // longer than any frame
+  };
+  for (const Case& c : cases) {
     Line line;
     line.send(bytes({SyncByte}));
     line.answer();
-    line.send(g + encodeFrame(FrameType::Hello, bytes({ProtocolVersion})));
+    line.send(c.garbage + encodeFrame(FrameType::Hello, 1, bytes({ProtocolVersion})));
     // HELLO_ACK: chip value 3072, boot ROM version 1.0
-    EXPECT_EQ(line.answer(), encodeFrame(FrameType::HelloAck, std::string("\x00\x0C\x00\x00\x00\x01", 6))) << g;
+    EXPECT_EQ(line.answer(), c.answer) << c.garbage;
   }
 }
 
-TEST(BootRom, FrameCutOffByAPauseIsDropped) {
+TEST(BootRom, FrameCutOffByAPauseIsDroppedAndTheNextOneFound) {
   Line line;
   line.send(bytes({SyncByte}));
   line.answer();
-  const std::string hello = encodeFrame(FrameType::Hello, bytes({ProtocolVersion}));
+  const std::string hello = encodeFrame(FrameType::Hello, 1, bytes({ProtocolVersion}));
   line.send(hello.substr(0, 3));
   line.wait(FrameGapMs + 10);
-  line.send(hello.substr(3));
-  EXPECT_EQ(line.answer(), "");
-  line.send(hello);
-  EXPECT_EQ(parse(line.answer()).size(), 1u);
+  line.send(hello.substr(3) + hello);
+  line.wait(FrameGapMs + 10);
+  const std::vector<Token> answer = parse(line.answer());
+  EXPECT_EQ(std::count_if(answer.begin(), answer.end(), [](const Token& t) { return isFrame(t, FrameType::HelloAck); }), 1);
 }
 
 TEST(BootRom, FramesThatDoNotFitAreRefused) {
@@ -399,14 +464,16 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
     std::string frame;
     std::string answer;
   };
-  const std::string notExpected = nakFrame(NoSequence, NakReason::NotExpected);
+  const std::string notExpected = nakFrame(5, NoSequence, NakReason::NotExpected);
   const Case beforeHello[] = {
-      {"block before the Download Agent", encodeFrame(FrameType::Data, block(0, "x")), notExpected},
-      {"finish before hello", encodeFrame(FrameType::Finish, {}), notExpected},
-      {"a module's frame", encodeFrame(FrameType::Ack, "\xFF\xFF"), notExpected},
-      {"unknown type", encodeFrame(static_cast<FrameType>(0x55), {}), notExpected},
-      {"hello of another version", encodeFrame(FrameType::Hello, bytes({2})), notExpected},
-      {"hello too long", encodeFrame(FrameType::Hello, bytes({1, 0})), nakFrame(NoSequence, NakReason::BadCheck)},
+      {"block before the Download Agent", encodeFrame(FrameType::Data, NoTag, block(0, "x")),
+       nakFrame(NoTag, NoSequence, NakReason::NotExpected)},
+      {"finish before hello", encodeFrame(FrameType::Finish, 5, {}), notExpected},
+      {"a module's frame", encodeFrame(FrameType::Ack, 5, "\xFF\xFF"), notExpected},
+      {"unknown type", encodeFrame(static_cast<FrameType>(0x55), 5, {}), notExpected},
+      {"hello of another version", encodeFrame(FrameType::Hello, 5, bytes({1})),
+       nakFrame(5, NoSequence, NakReason::VersionUnknown)},
+      {"hello too long", encodeFrame(FrameType::Hello, 5, bytes({2, 0})), nakFrame(5, NoSequence, NakReason::BadCheck)},
   };
   for (const Case& c : beforeHello) {
     Line line;
@@ -416,27 +483,77 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
     EXPECT_EQ(line.answer(), c.answer) << c.name;
   }
 
-  // Blocks of a Download Agent of two blocks; each bad one names the block expected.
+  // Blocks of a Download Agent of two blocks: out of order they wait for the one before, a
+  // block had already is answered again, one that cannot be read names the block next in order.
   Line line;
   line.hello();
   line.sendFrame(FrameType::SetBaud, words({BootBaud}));
   line.sendFrame(FrameType::DaBegin, words({kStationChip, 2 * MaxBlockData, 0}));
   line.answer();
-  std::string brokenCheck = encodeFrame(FrameType::Data, block(0, "x"));
+  std::string brokenCheck = encodeFrame(FrameType::Data, NoTag, block(0, "x"));
   brokenCheck.back() ^= 0x01;
   const std::string full(MaxBlockData, 'x');
   const Case blocks[] = {
-      {"bad check", brokenCheck, nakFrame(0, NakReason::BadCheck)},
-      {"no data", encodeFrame(FrameType::Data, block(0, "")), nakFrame(0, NakReason::BadCheck)},
-      {"more than a block", encodeFrame(FrameType::Data, block(0, full + "x")), nakFrame(0, NakReason::BadCheck)},
-      {"out of sequence", encodeFrame(FrameType::Data, block(1, full)), nakFrame(0, NakReason::OutOfSequence)},
-      {"expected", encodeFrame(FrameType::Data, block(0, full)), ackFrame(0)},
-      {"next", encodeFrame(FrameType::Data, block(1, full)), ackFrame(1)},
-      {"past the announced length", encodeFrame(FrameType::Data, block(2, "x")), nakFrame(2, NakReason::NotExpected)},
+      {"bad check", brokenCheck, nakFrame(NoTag, 0, NakReason::BadCheck)},
+      {"no data", encodeFrame(FrameType::Data, NoTag, block(0, "")), nakFrame(NoTag, 0, NakReason::BadCheck)},
+      {"more than a block", encodeFrame(FrameType::Data, NoTag, block(0, full + "x")), nakFrame(NoTag, 0, NakReason::BadCheck)},
+      {"short block that is not the last", encodeFrame(FrameType::Data, NoTag, block(0, "x")), nakFrame(NoTag, 0, NakReason::NotExpected)},
+      {"out of order", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
+      {"the one before", encodeFrame(FrameType::Data, NoTag, block(0, full)), ackFrame(NoTag, 0)},
+      {"again", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
+      {"past the announced length", encodeFrame(FrameType::Data, NoTag, block(2, "x")), nakFrame(NoTag, 2, NakReason::NotExpected)},
   };
   for (const Case& c : blocks) {
     line.send(c.frame);
     EXPECT_EQ(line.answer(), c.answer) << c.name;
+  }
+}
+
+TEST(BootRom, RepeatedCommandIsAnsweredAgainAndAppliedOnce) {
+  Line line;
+  line.hello();
+  line.sendFrame(FrameType::SetBaud, words({kDownloadBaud}));
+  line.hostBaud = kDownloadBaud;
+  line.send(bytes({SyncByte}));
+  const std::string begin = words({kStationChip, static_cast<std::uint32_t>(kAgent.size()), crc32Of(kAgent)});
+  line.sendFrame(FrameType::DaBegin, begin);
+  line.answer();
+  const auto sendBlock = [&](std::size_t n) {
+    line.sendFrame(FrameType::Data, block(static_cast<std::uint16_t>(n), kAgent.substr(n * MaxBlockData, MaxBlockData)));
+  };
+  for (std::size_t n = 0; n < 5; ++n) sendBlock(n);
+  line.answer();
+  // DA_BEGIN's ACK was lost: the same ACK again, and the blocks taken so far are kept.
+  line.repeatFrame(FrameType::DaBegin, begin);
+  EXPECT_EQ(line.answer(), ackFrame(line.lastTag, NoSequence));
+  for (std::size_t n = 5; n < 9; ++n) sendBlock(n);
+  line.answer();
+  line.sendFrame(FrameType::DaEnd);
+  const std::string started = line.answer();
+  ASSERT_FALSE(parse(started).empty());
+  EXPECT_TRUE(isFrame(parse(started)[0], FrameType::Ack)) << "the payload's check matched";
+  // DA_END asked again: ACK, alive byte and FLASH_INFO again; the Download Agent runs once.
+  line.repeatFrame(FrameType::DaEnd);
+  EXPECT_EQ(line.answer(), started);
+  line.sendFrame(FrameType::RegionBegin, words({0, 4, crc32Of("abcd")}) + "\x03ROM");
+  EXPECT_EQ(line.answer(), ackFrame(line.lastTag, NoSequence));
+}
+
+TEST(BootRom, VerifyWaitsForTheFlashWhileTheModuleSaysBusy) {
+  // Four 64 KiB blocks to erase and 1024 pages to program: about 0.6 s and 0.7 s.
+  const std::vector<ImageRegion> image = {{0x0, pseudoRandom(4 * FlashBlockSize, 9)}};
+  for (const bool timing : {true, false}) {
+    Line line(with([&](auto& s) { s.flashTiming = timing; }));
+    Host host(line);
+    EXPECT_EQ(host.download(kAgent, image).step, "") << timing;
+    EXPECT_EQ(line.flash().read(0, static_cast<std::uint32_t>(image[0].bytes.size())), image[0].bytes);
+    if (timing) {
+      EXPECT_GT(host.busyAnswers, 0);
+      EXPECT_GE(line.now(), 4 * 150 + 1024 * 7 / 10);
+    } else {
+      EXPECT_EQ(host.busyAnswers, 0);
+      EXPECT_LT(line.now(), 100);
+    }
   }
 }
 
@@ -450,7 +567,8 @@ TEST(BootRom, RandomBytesNeverUpsetIt) {
     line.hostBaud = speeds[gen() % 4];
     std::string noise(gen() % 600, '\0');
     for (char& c : noise) c = static_cast<char>((gen() & 0x300) == 0 ? FrameStartByte : gen() & 0xFF);
-    if (round % 5 == 0) noise += encodeFrame(static_cast<FrameType>(gen() % 0x20), noise.substr(0, gen() % 40));
+    if (round % 5 == 0)
+      noise += encodeFrame(static_cast<FrameType>(gen() % 0x20), static_cast<std::uint8_t>(gen()), noise.substr(0, gen() % 40));
     line.send(noise);
     line.wait(gen() % 3 == 0 ? 600 : 10);
   }

@@ -128,6 +128,10 @@ TEST(ScenarioValues, UnusableValuesKeepTheBuiltInAndAreReported) {
       {"flash_size", "1024"},            // smaller than any flash
       {"flash_size", "0x20000000"},      // 512 MiB
       {"flash_identified", "maybe"},
+      {"boot_ber", "0.5"},               // no frame would ever get through
+      {"boot_ber", "-1e-6"},
+      {"flash_page_program_ms", "20000"},
+      {"flash_read_kib_per_s", "0"},
   };
   for (const Case& c : cases) {
     const LoadedScenario loaded = loadFrom(Values{{c.key, c.value}});
@@ -152,6 +156,15 @@ TEST(ScenarioValues, DownloadKeysTakeSwitchesBytesAndSpeedLists) {
                                       {"flash_size", "0x200000"},
                                       {"flash_write_error", "on"},
                                       {"flash_verify_error", "yes"},
+                                      {"boot_ber", "1e-5"},
+                                      {"boot_stray_rate", "0.0001"},
+                                      {"boot_seed", "77"},
+                                      {"power_cycle_after", "2.5"},
+                                      {"flash_timing", "off"},
+                                      {"flash_sector_erase_ms", "45"},
+                                      {"flash_block_erase_ms", "120.5"},
+                                      {"flash_page_program_ms", "0.8"},
+                                      {"flash_read_kib_per_s", "8192"},
                                   })
                              .scenario.boot;
   BootSettings expected;
@@ -168,6 +181,15 @@ TEST(ScenarioValues, DownloadKeysTakeSwitchesBytesAndSpeedLists) {
   expected.flashSize = 0x200000;
   expected.flashWriteError = true;
   expected.flashVerifyError = true;
+  expected.bitErrorRate = 1e-5;
+  expected.strayRate = 0.0001;
+  expected.lineSeed = 77;
+  expected.powerCycleAfterMs = 2500;
+  expected.flashTiming = false;
+  expected.sectorEraseMs = 45;
+  expected.blockEraseMs = 120.5;
+  expected.pageProgramMs = 0.8;
+  expected.readKibPerSecond = 8192;
   EXPECT_EQ(s, expected);
 
   EXPECT_TRUE(loadFrom(Values{{"boot_baud_refuse", "on"}}).scenario.boot.refuseAllSpeeds);

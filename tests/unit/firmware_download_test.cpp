@@ -49,6 +49,19 @@ TEST(FirmwareDownload, PassWithFlashTypeEndsTheItemAndWaitsOnlyWhenItemsRemain) 
   }
 }
 
+TEST(FirmwareDownload, PowerUpWindowNoticeIsOneMemoLineAndLeavesTheGauge) {
+  WorkerHarness h;
+  h.library.powerUpNotice = true;
+  download(h, item::FlashDownload);
+  EXPECT_EQ(h.view.memo,
+            (std::vector<std::string>{
+                "[Flash Download]",
+                "     No answer from the boot ROM yet: power the module now, the download gives up in 1 s",
+                "     Pass!!", "     Flash Type:FLASH_5"}));
+  EXPECT_EQ(h.view.events.front(), "entries off");
+  EXPECT_EQ(std::count(h.view.events.begin(), h.view.events.end(), "progress 0"), 2);
+}
+
 TEST(FirmwareDownload, RecordsCarryPortSpeedHandlesAndTheWorker) {
   WorkerHarness h;
   h.state.downloadStopWord = DownloadStopRequest;  // left over from an earlier Stop

@@ -5,8 +5,6 @@
 namespace quenby::modsim {
 namespace {
 
-constexpr std::uint16_t kCrc16Polynomial = 0x1021;
-constexpr std::uint16_t kCrc16Initial = 0xFFFF;
 constexpr std::uint32_t kCrc32Polynomial = 0xEDB88320u;
 constexpr int kBitsPerByte = 8;
 
@@ -25,17 +23,6 @@ constexpr std::array<std::uint32_t, 256> kCrc32Table = crc32Table();
 std::uint8_t byteAt(std::string_view bytes, std::size_t at) { return static_cast<std::uint8_t>(bytes[at]); }
 
 }  // namespace
-
-std::uint16_t frameCheck(std::string_view bytes) {
-  std::uint16_t crc = kCrc16Initial;
-  for (char c : bytes) {
-    crc ^= static_cast<std::uint16_t>(static_cast<std::uint8_t>(c) << kBitsPerByte);
-    for (int bit = 0; bit < kBitsPerByte; ++bit)
-      crc = (crc & 0x8000u) ? static_cast<std::uint16_t>((crc << 1) ^ kCrc16Polynomial)
-                            : static_cast<std::uint16_t>(crc << 1);
-  }
-  return crc;
-}
 
 void Crc32::update(std::string_view bytes) {
   for (char c : bytes) state_ = kCrc32Table[(state_ ^ static_cast<std::uint8_t>(c)) & 0xFFu] ^ (state_ >> kBitsPerByte);
@@ -65,77 +52,86 @@ std::uint32_t readU32(std::string_view bytes, std::size_t at) {
   return readU16(bytes, at) | (static_cast<std::uint32_t>(readU16(bytes, at + 2)) << 16);
 }
 
-std::string encodeFrame(FrameType type, std::string_view payload) {
+std::string encodeFrame(FrameType type, std::uint8_t tag, std::string_view payload) {
   std::string frame;
   frame.reserve(FrameHeaderSize + payload.size() + FrameCheckSize);
   frame.push_back(static_cast<char>(FrameStartByte));
   frame.push_back(static_cast<char>(type));
+  frame.push_back(static_cast<char>(tag));
   appendU16(frame, static_cast<std::uint16_t>(payload.size()));
   frame.append(payload);
-  // The check covers type, length and payload: everything after the start byte.
-  appendU16(frame, frameCheck(std::string_view(frame).substr(1)));
+  // The check covers type, tag, length and payload: everything after the start byte.
+  appendU32(frame, crc32Of(std::string_view(frame).substr(1)));
   return frame;
 }
 
-std::string ackFrame(std::uint16_t sequence) {
+std::string ackFrame(std::uint8_t tag, std::uint16_t sequence) {
   std::string payload;
   appendU16(payload, sequence);
-  return encodeFrame(FrameType::Ack, payload);
+  return encodeFrame(FrameType::Ack, tag, payload);
 }
 
-std::string nakFrame(std::uint16_t sequence, NakReason reason) {
+std::string nakFrame(std::uint8_t tag, std::uint16_t sequence, NakReason reason) {
   std::string payload;
   appendU16(payload, sequence);
   payload.push_back(static_cast<char>(reason));
-  return encodeFrame(FrameType::Nak, payload);
+  return encodeFrame(FrameType::Nak, tag, payload);
 }
 
-void FrameReceiver::reset() {
-  state_ = State::Hunting;
-  payload_.clear();
+std::string busyFrame(std::uint8_t tag, std::uint16_t sequence) {
+  std::string payload;
+  appendU16(payload, sequence);
+  return encodeFrame(FrameType::Busy, tag, payload);
 }
 
-std::optional<ReceivedFrame> FrameReceiver::feed(std::uint8_t byte) {
-  switch (state_) {
-    case State::Hunting:
-      if (byte == FrameStartByte) state_ = State::Type;
-      return std::nullopt;
-    case State::Type:
-      type_ = byte;
-      state_ = State::LengthLow;
-      return std::nullopt;
-    case State::LengthLow:
-      length_ = byte;
-      state_ = State::LengthHigh;
-      return std::nullopt;
-    case State::LengthHigh:
-      length_ |= static_cast<std::size_t>(byte) << 8;
-      if (length_ > MaxFramePayload) {
-        // Where such a frame ends is unknown: look for the next start byte from here on.
-        reset();
-        return ReceivedFrame{type_, {}, false};
-      }
-      payload_.clear();
-      state_ = length_ == 0 ? State::CheckLow : State::Payload;
-      return std::nullopt;
-    case State::Payload:
-      payload_.push_back(static_cast<char>(byte));
-      if (payload_.size() == length_) state_ = State::CheckLow;
-      return std::nullopt;
-    case State::CheckLow:
-      check_ = byte;
-      state_ = State::CheckHigh;
-      return std::nullopt;
-    case State::CheckHigh: {
-      check_ = static_cast<std::uint16_t>(check_ | (byte << 8));
-      std::string checked;
-      checked.push_back(static_cast<char>(type_));
-      appendU16(checked, static_cast<std::uint16_t>(length_));
-      checked += payload_;
-      ReceivedFrame frame{type_, std::move(payload_), frameCheck(checked) == check_};
-      reset();
-      return frame;
+void FrameReceiver::push(std::uint8_t byte, std::int64_t now) {
+  pending_.push_back(static_cast<char>(byte));
+  lastByteAt_ = now;
+}
+
+std::optional<std::int64_t> FrameReceiver::expiresAt() const {
+  if (pending_.empty() || static_cast<std::uint8_t>(pending_[0]) != FrameStartByte) return std::nullopt;
+  return lastByteAt_ + FrameGapMs;
+}
+
+std::optional<Received> FrameReceiver::next(std::int64_t now) {
+  constexpr std::size_t kTypeAt = 1;
+  constexpr std::size_t kTagAt = 2;
+  constexpr std::size_t kLengthAt = 3;
+  while (!pending_.empty()) {
+    const auto first = static_cast<std::uint8_t>(pending_[0]);
+    if (first != FrameStartByte) {
+      pending_.erase(0, 1);
+      return Received{Received::Kind::Loose, 0, NoTag, {}, first};
     }
+    const bool gone = now - lastByteAt_ >= FrameGapMs;
+    if (pending_.size() < FrameHeaderSize) {
+      if (!gone) return std::nullopt;
+      pending_.erase(0, 1);  // the rest of this frame never came
+      continue;
+    }
+    const std::size_t length = readU16(pending_, kLengthAt);
+    if (length > MaxFramePayload) {
+      pending_.erase(0, 1);  // no frame is that long: a false start
+      continue;
+    }
+    const std::size_t total = FrameHeaderSize + length + FrameCheckSize;
+    if (pending_.size() < total) {
+      if (!gone) return std::nullopt;
+      pending_.erase(0, 1);
+      continue;
+    }
+    const std::string_view frame = std::string_view(pending_).substr(0, total);
+    const bool good = readU32(frame, FrameHeaderSize + length) == crc32Of(frame.substr(1, FrameHeaderSize - 1 + length));
+    if (!good) {
+      const auto type = static_cast<std::uint8_t>(frame[kTypeAt]);
+      pending_.erase(0, 1);  // look on from the byte after this start byte
+      return Received{Received::Kind::Damaged, type, NoTag, {}, 0};
+    }
+    Received r{Received::Kind::Frame, static_cast<std::uint8_t>(frame[kTypeAt]),
+               static_cast<std::uint8_t>(frame[kTagAt]), std::string(frame.substr(FrameHeaderSize, length)), 0};
+    pending_.erase(0, total);
+    return r;
   }
   return std::nullopt;
 }

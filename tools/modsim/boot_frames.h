@@ -1,6 +1,6 @@
 // The frames of the boot-ROM download protocol as the module's UART sees them: the byte values
-// and frame types, the two checks (CRC-16 over a frame, CRC-32 over a payload), a frame builder
-// for the module's answers and a receiver that cuts the host's bytes into frames.
+// and frame types, the CRC-32 over frames and payloads, a frame builder for the module's answers
+// and a receiver that cuts the host's bytes into frames.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +20,18 @@ inline constexpr std::uint8_t AgentAliveByte = 0xD5;   // Download Agent: runnin
 inline constexpr std::uint8_t FrameStartByte = 0xC3;
 
 // Largest payload of one frame, and of one DATA block's data.
-inline constexpr std::size_t MaxFramePayload = 4104;
-inline constexpr std::size_t MaxBlockData = 4096;
-// Start, type and length before the payload; the check after it.
-inline constexpr std::size_t FrameHeaderSize = 4;
-inline constexpr std::size_t FrameCheckSize = 2;
+inline constexpr std::size_t MaxFramePayload = 1040;
+inline constexpr std::size_t MaxBlockData = 1024;
+// Start, type, tag and length before the payload; the check after it.
+inline constexpr std::size_t FrameHeaderSize = 5;
+inline constexpr std::size_t FrameCheckSize = 4;
+// The tag of DATA blocks, of their answers, and of answers to frames that could not be read.
+inline constexpr std::uint8_t NoTag = 0;
 
 // The sequence field of an answer to anything but a DATA block.
 inline constexpr std::uint16_t NoSequence = 0xFFFF;
 // The protocol version HELLO carries.
-inline constexpr std::uint8_t ProtocolVersion = 1;
+inline constexpr std::uint8_t ProtocolVersion = 2;
 
 enum class FrameType : std::uint8_t {
   Hello = 0x01,
@@ -45,6 +47,7 @@ enum class FrameType : std::uint8_t {
   Ack = 0x90,
   Nak = 0x91,
   FlashInfo = 0x92,
+  Busy = 0x93,
 };
 
 enum class NakReason : std::uint8_t {
@@ -56,10 +59,8 @@ enum class NakReason : std::uint8_t {
   VerifyMismatch = 6,
   NoRoom = 7,
   NotExpected = 8,
+  VersionUnknown = 9,
 };
-
-// CRC-16/CCITT-FALSE: polynomial 0x1021, initial 0xFFFF, not reflected.
-std::uint16_t frameCheck(std::string_view bytes);
 
 // The reflected CRC-32 (polynomial 0xEDB88320), fed piece by piece.
 class Crc32 {
@@ -79,40 +80,49 @@ void appendU32(std::string& out, std::uint32_t value);
 std::uint16_t readU16(std::string_view bytes, std::size_t at);
 std::uint32_t readU32(std::string_view bytes, std::size_t at);
 
-// Start byte, type, length, payload and check. The payload must fit MaxFramePayload.
-std::string encodeFrame(FrameType type, std::string_view payload);
-std::string ackFrame(std::uint16_t sequence);
-std::string nakFrame(std::uint16_t sequence, NakReason reason);
+// Start byte, type, tag, length, payload and check. The payload must fit MaxFramePayload.
+std::string encodeFrame(FrameType type, std::uint8_t tag, std::string_view payload);
+std::string ackFrame(std::uint8_t tag, std::uint16_t sequence);
+std::string nakFrame(std::uint8_t tag, std::uint16_t sequence, NakReason reason);
+std::string busyFrame(std::uint8_t tag, std::uint16_t sequence);
 
-// One frame as received. A frame that failed its check, or announced a payload longer than
-// MaxFramePayload (its payload is then empty), is not intact.
-struct ReceivedFrame {
+// What the receiver makes of the bytes: a good frame, a frame that failed its check (its type
+// and tag cannot be trusted), or a single byte outside frames (a sync byte, or noise).
+struct Received {
+  enum class Kind { Frame, Damaged, Loose };
+  Kind kind = Kind::Loose;
   std::uint8_t type = 0;
+  std::uint8_t tag = NoTag;
   std::string payload;
-  bool intact = true;
+  std::uint8_t byte = 0;  // Loose
 
-  bool operator==(const ReceivedFrame&) const = default;
+  bool operator==(const Received&) const = default;
 };
 
-// Cuts received bytes into frames: bytes before a start byte are skipped, a frame whose length is
-// too long is given up right after its length field.
+// Cuts received bytes into frames. A start byte whose frame turns out bad (a length above
+// MaxFramePayload, a failed check, a gap of FrameGapMs between two of its bytes) was a false
+// start: scanning resumes from the byte after it, so a frame that began inside it is still found.
 class FrameReceiver {
  public:
-  // Takes one byte; returns a frame when this byte completes one.
-  std::optional<ReceivedFrame> feed(std::uint8_t byte);
-  // True between a start byte and the end of its frame.
-  bool inFrame() const { return state_ != State::Hunting; }
-  // Drops an unfinished frame.
-  void reset();
+  // Takes one byte that arrived at `now` (milliseconds). Call next(now) until it gives nothing
+  // first, so that a frame that stopped before this byte is given up.
+  void push(std::uint8_t byte, std::int64_t now);
+  // The next thing the bytes taken so far make, if any; at `now` an unfinished frame whose last
+  // byte came FrameGapMs or more before is given up.
+  std::optional<Received> next(std::int64_t now);
+  // True while bytes wait that might still become a frame.
+  bool inFrame() const { return !pending_.empty(); }
+  // When an unfinished frame is given up, if one waits.
+  std::optional<std::int64_t> expiresAt() const;
+  // Forgets every byte.
+  void reset() { pending_.clear(); }
 
  private:
-  enum class State { Hunting, Type, LengthLow, LengthHigh, Payload, CheckLow, CheckHigh };
-
-  State state_ = State::Hunting;
-  std::uint8_t type_ = 0;
-  std::size_t length_ = 0;
-  std::uint16_t check_ = 0;
-  std::string payload_;  // never longer than MaxFramePayload
+  std::string pending_;  // from a start byte on
+  std::int64_t lastByteAt_ = 0;
 };
+
+// A frame whose bytes stop for this long is given up.
+inline constexpr std::int64_t FrameGapMs = 500;
 
 }  // namespace quenby::modsim

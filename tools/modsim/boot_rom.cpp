@@ -27,9 +27,11 @@ bool isDownloadSpeed(std::uint32_t baud) {
 
 }  // namespace
 
-BootRom::BootRom(BootSettings settings, SimulatedFlash& flash) : settings_(std::move(settings)), flash_(flash) {}
+BootRom::BootRom(BootSettings settings, SimulatedFlash& flash)
+    : settings_(std::move(settings)), flash_(flash), writer_(flash, settings_) {}
 
 std::string_view BootRom::receive(std::string_view bytes, int lineBaud, Millis now) {
+  now_ = now;
   // Bytes that arrive while the boot ROM runs never reach the firmware, nor do those after a
   // session has ended in the middle of them (the firmware is still starting).
   std::size_t firmwareEnd = active() ? 0 : bytes.size();
@@ -38,67 +40,129 @@ std::string_view BootRom::receive(std::string_view bytes, int lineBaud, Millis n
     if (stage_ != Stage::Firmware) {
       takeByte(byte, lineBaud, now);
     } else if (lineBaud == BootBaud && byte == SyncByte) {
-      // The fixture powers the module while the host sends sync bytes at the boot speed.
-      firmwareEnd = std::min(firmwareEnd, i);
-      powerUp(now);
+      // The fixture powers the module while the host sends sync bytes at the boot speed; an
+      // operator who is late leaves the firmware running a while longer.
+      if (settings_.powerCycleAfterMs <= 0) {
+        firmwareEnd = std::min(firmwareEnd, i);
+        powerUp(now, true);
+      } else if (!powerCycleAt_) {
+        powerCycleAt_ = now + settings_.powerCycleAfterMs;
+      }
     }
   }
   return bytes.substr(0, firmwareEnd);
 }
 
-void BootRom::powerUp(Millis now) {
+void BootRom::powerUp(Millis now, bool bySyncByte) {
+  powerCycleAt_.reset();
   events_.push_back(BootEvent::powerUp());
   events_.push_back(BootEvent::switchSpeed(BootBaud));
   stage_ = settings_.answer ? Stage::Sync : Stage::Mute;
   uartBaud_ = BootBaud;
-  lastByteAt_ = now;
+  lastHeardAt_ = now;
   frames_.reset();
   transfer_ = {};
+  writer_.newSession();
+  lastTag_ = NoTag;
+  lastAnswer_.clear();
   regionsBegun_ = 0;
   firstRegion_.reset();
   blocksInSequence_ = 0;
-  if (stage_ == Stage::Sync) send(std::string(1, static_cast<char>(settings_.syncAnswer)));
+  // The sync byte that came with the power-up is answered like the ones after it.
+  if (bySyncByte && stage_ == Stage::Sync) send(std::string(1, static_cast<char>(settings_.syncAnswer)));
 }
 
 void BootRom::leave(std::optional<std::string> version) {
   events_.push_back(BootEvent::startFirmware(std::move(version)));
   stage_ = Stage::Firmware;
   frames_.reset();
+  transfer_ = {};
 }
 
 void BootRom::takeByte(std::uint8_t byte, int lineBaud, Millis now) {
-  if (frames_.inFrame() && now - lastByteAt_ >= FrameGapMs) frames_.reset();
-  lastByteAt_ = now;
-  if (stage_ == Stage::Mute) return;
-
-  const bool understood = lineBaud <= 0 || lineBaud == uartBaud_;
-  const bool outsideFrame = !frames_.inFrame();
-  if (byte == SyncByte && lineBaud == BootBaud && outsideFrame && !(understood && answersSync())) {
-    // A sync byte at the boot speed that is not part of the session: the module was restarted.
-    powerUp(now);
+  if (stage_ == Stage::Mute) {
+    lastHeardAt_ = now;  // a mute boot ROM leaves once the host has been quiet
     return;
   }
   // A UART at another speed than the host's makes nothing of its bytes; a Download Agent that
   // did not start hears nothing.
+  const bool understood = lineBaud <= 0 || lineBaud == uartBaud_;
   if (!understood || stage_ == Stage::AgentDead) return;
-  if (byte == SyncByte && outsideFrame && answersSync()) {
-    send(std::string(1, static_cast<char>(settings_.syncAnswer)));
-    return;
+  while (std::optional<Received> r = frames_.next(now)) takeReceived(*r, now);
+  frames_.push(byte, now);
+  while (std::optional<Received> r = frames_.next(now)) takeReceived(*r, now);
+}
+
+void BootRom::takeReceived(const Received& r, Millis now) {
+  switch (r.kind) {
+    case Received::Kind::Loose:
+      // Only a sync byte means anything outside a frame; the rest is noise.
+      if (r.byte == SyncByte && answersSync() && stage_ != Stage::Firmware) {
+        send(std::string(1, static_cast<char>(settings_.syncAnswer)));
+        lastHeardAt_ = now;
+        if (stage_ == Stage::SecondSync) syncAtNewSpeed_ = true;
+      }
+      return;
+    case Received::Kind::Damaged:
+      // Its type and tag cannot be trusted: say that a frame was lost, and which block comes next
+      // in order when blocks are coming; the host sends again what it misses.
+      send(nakFrame(NoTag, takesBlocks() ? static_cast<std::uint16_t>(transfer_.nextInOrder) : NoSequence,
+                    NakReason::BadCheck));
+      return;
+    case Received::Kind::Frame:
+      lastHeardAt_ = now;
+      handleFrame(r, now);
+      return;
   }
-  if (const std::optional<ReceivedFrame> frame = frames_.feed(byte)) handleFrame(*frame);
 }
 
 void BootRom::advance(Millis now) {
+  now_ = now;
+  if (powerCycleAt_ && now >= *powerCycleAt_) powerUp(now, false);
   if (!active()) return;
-  if (now - lastByteAt_ >= BootSilenceMs)
-    leave(std::nullopt);
-  else if (frames_.inFrame() && now - lastByteAt_ >= FrameGapMs)
-    frames_.reset();
+  while (std::optional<Received> r = frames_.next(now)) takeReceived(*r, now);
+  if (!active()) return;
+  writer_.advance(nowUs());
+  if (takesBlocks()) moveOn();
+  if (stage_ == Stage::Verifying) {
+    // The region is read back as it is programmed; VERIFY waits for what is left.
+    if (verifyReadyAt_ < 0 && writer_.idle()) verifyReadyAt_ = now;
+    if (verifyReadyAt_ >= 0 && now >= verifyReadyAt_) finishVerify();
+  }
+  if (stage_ == Stage::Finishing && now >= finishAt_) return leave(std::move(finishVersion_));
+  if (stage_ == Stage::SecondSync && !syncAtNewSpeed_ && now - speedSwitchAt_ >= SpeedFallbackMs) {
+    // SET_BAUD's ACK was lost and the host still speaks at the old speed: go back to it, and
+    // take the host's SET_BAUD as new when it comes again.
+    events_.push_back(BootEvent::switchSpeed(BootBaud));
+    uartBaud_ = BootBaud;
+    stage_ = Stage::Hello;
+    lastTag_ = NoTag;
+  }
+  // The host waits: tell it the module is at work.
+  const bool keepsWaiting = stage_ == Stage::Verifying || (takesBlocks() && !transfer_.unacked.empty());
+  if (keepsWaiting && now >= nextBusyAt_) {
+    if (stage_ == Stage::Verifying)
+      send(busyFrame(lastTag_, NoSequence));
+    else
+      send(busyFrame(NoTag, static_cast<std::uint16_t>(*transfer_.unacked.begin())));
+    nextBusyAt_ = now + BusyIntervalMs;
+  }
+  const bool working = !writer_.idle() || stage_ == Stage::Verifying || stage_ == Stage::Finishing;
+  if (working) lastHeardAt_ = now;
+  if (now - lastHeardAt_ >= BootSilenceMs) leave(std::nullopt);
 }
 
 Millis BootRom::nextDue() const {
+  if (powerCycleAt_) return *powerCycleAt_;
   if (!active()) return kNever;
-  return lastByteAt_ + (frames_.inFrame() ? FrameGapMs : BootSilenceMs);
+  Millis due = lastHeardAt_ + BootSilenceMs;
+  if (const auto expires = frames_.expiresAt()) due = std::min(due, *expires);
+  if (const auto flash = writer_.nextDueUs()) due = std::min(due, (*flash + 999) / 1000);
+  if (stage_ == Stage::Verifying) due = std::min(due, verifyReadyAt_ >= 0 ? verifyReadyAt_ : nextBusyAt_);
+  if (stage_ == Stage::Verifying || (takesBlocks() && !transfer_.unacked.empty())) due = std::min(due, nextBusyAt_);
+  if (stage_ == Stage::Finishing) due = std::min(due, finishAt_);
+  if (stage_ == Stage::SecondSync && !syncAtNewSpeed_) due = std::min(due, speedSwitchAt_ + SpeedFallbackMs);
+  return due;
 }
 
 std::vector<BootEvent> BootRom::takeEvents() {
@@ -114,149 +178,216 @@ void BootRom::send(std::string bytes) {
     events_.push_back(BootEvent::send(std::move(bytes)));
 }
 
-void BootRom::handleFrame(const ReceivedFrame& frame) {
+void BootRom::answer(std::uint8_t tag, FrameType type, std::string bytes) {
+  lastTag_ = tag;
+  lastType_ = type;
+  lastAnswer_ = bytes;
+  send(std::move(bytes));
+}
+
+void BootRom::handleFrame(const Received& frame, Millis now) {
   const auto type = static_cast<FrameType>(frame.type);
-  if (!frame.intact) {
-    // Broken frames are dropped; only a block is answered, so that the host goes back.
-    if (type == FrameType::Data && takesBlocks()) handleBlock(frame);
-    return;
+  if (type == FrameType::Abort) return leave(std::nullopt);
+  if (type == FrameType::Data) {
+    if (takesBlocks()) return handleBlock(frame);
+    return send(nakFrame(NoTag, NoSequence, NakReason::NotExpected));
   }
+  // A command sent again because its answer was lost: the same answer, the command not applied
+  // a second time. One still at work is answered BUSY.
+  if (frame.tag != NoTag && frame.tag == lastTag_ && type == lastType_) {
+    if (stage_ == Stage::Verifying) return send(busyFrame(frame.tag, NoSequence));
+    return send(lastAnswer_);
+  }
+  const std::string_view payload = frame.payload;
+  const std::uint8_t tag = frame.tag;
   const bool inAgent = stage_ == Stage::Agent || stage_ == Stage::RegionData;
   switch (type) {
-    case FrameType::Abort:
-      leave(std::nullopt);
-      return;
     case FrameType::Hello:
-      if (stage_ == Stage::Sync) return onHello(frame.payload);
+      if (stage_ == Stage::Sync) return onHello(tag, payload);
       break;
     case FrameType::SetBaud:
-      if (stage_ == Stage::Hello) return onSetBaud(frame.payload);
+      if (stage_ == Stage::Hello) return onSetBaud(tag, payload, now);
       break;
     case FrameType::DaBegin:
-      if (stage_ == Stage::SecondSync) return onDaBegin(frame.payload);
-      break;
-    case FrameType::Data:
-      if (takesBlocks()) return handleBlock(frame);
+      if (stage_ == Stage::SecondSync) return onDaBegin(tag, payload);
       break;
     case FrameType::DaEnd:
-      if (stage_ == Stage::AgentData) return onDaEnd();
+      if (stage_ == Stage::AgentData) return onDaEnd(tag);
       break;
     case FrameType::RegionBegin:
-      if (inAgent) return onRegionBegin(frame.payload);
+      if (inAgent) return onRegionBegin(tag, payload);
       break;
     case FrameType::Verify:
-      if (stage_ == Stage::RegionData) return onVerify();
+      if (stage_ == Stage::RegionData) return onVerify(tag, now);
       break;
     case FrameType::Finish:
-      if (inAgent) return onFinish();
+      if (inAgent) return onFinish(tag, now);
       break;
     default:
       break;
   }
-  nak(NakReason::NotExpected);
+  nak(tag, type, NakReason::NotExpected);
 }
 
-void BootRom::onHello(std::string_view payload) {
+void BootRom::onHello(std::uint8_t tag, std::string_view payload) {
   // HELLO: protocol version u8
-  if (payload.size() != kHelloSize) return nak(NakReason::BadCheck);
-  if (static_cast<std::uint8_t>(payload[0]) != ProtocolVersion) return nak(NakReason::NotExpected);
-  std::string answer;
-  appendU32(answer, static_cast<std::uint32_t>(settings_.chipValue));
-  appendU16(answer, BootRomVersion);
-  send(encodeFrame(FrameType::HelloAck, answer));
+  if (payload.size() != kHelloSize) return nak(tag, FrameType::Hello, NakReason::BadCheck);
+  if (static_cast<std::uint8_t>(payload[0]) != ProtocolVersion)
+    return nak(tag, FrameType::Hello, NakReason::VersionUnknown);
+  std::string reply;
+  appendU32(reply, static_cast<std::uint32_t>(settings_.chipValue));
+  appendU16(reply, BootRomVersion);
+  answer(tag, FrameType::Hello, encodeFrame(FrameType::HelloAck, tag, reply));
   stage_ = Stage::Hello;
 }
 
-void BootRom::onSetBaud(std::string_view payload) {
+void BootRom::onSetBaud(std::uint8_t tag, std::string_view payload, Millis now) {
   // SET_BAUD: baud rate u32
-  if (payload.size() != kSetBaudSize) return nak(NakReason::BadCheck);
+  if (payload.size() != kSetBaudSize) return nak(tag, FrameType::SetBaud, NakReason::BadCheck);
   const std::uint32_t baud = readU32(payload, 0);
   const bool refused = settings_.refuseAllSpeeds ||
                        std::find(settings_.refusedSpeeds.begin(), settings_.refusedSpeeds.end(),
                                  static_cast<std::int64_t>(baud)) != settings_.refusedSpeeds.end();
-  if (!isDownloadSpeed(baud) || refused) return nak(NakReason::SpeedRefused);
+  if (!isDownloadSpeed(baud) || refused) return nak(tag, FrameType::SetBaud, NakReason::SpeedRefused);
   // The answer still goes at the old speed; the UART switches once it is out.
-  ack();
+  ack(tag, FrameType::SetBaud);
   events_.push_back(BootEvent::switchSpeed(static_cast<int>(baud)));
   uartBaud_ = static_cast<int>(baud);
   stage_ = Stage::SecondSync;
+  speedSwitchAt_ = now;
+  syncAtNewSpeed_ = false;
 }
 
-void BootRom::onDaBegin(std::string_view payload) {
+void BootRom::onDaBegin(std::uint8_t tag, std::string_view payload) {
   // DA_BEGIN: chip value u32, payload length u32, payload CRC-32 u32
-  if (payload.size() != kDaBeginSize) return nak(NakReason::BadCheck);
-  if (readU32(payload, 0) != static_cast<std::uint32_t>(settings_.chipValue)) return nak(NakReason::ChipRejected);
+  if (payload.size() != kDaBeginSize) return nak(tag, FrameType::DaBegin, NakReason::BadCheck);
+  if (readU32(payload, 0) != static_cast<std::uint32_t>(settings_.chipValue))
+    return nak(tag, FrameType::DaBegin, NakReason::ChipRejected);
+  syncAtNewSpeed_ = true;
   transfer_ = {};
   transfer_.length = readU32(payload, 4);
   transfer_.expectedCrc = readU32(payload, 8);
-  ack();
+  transfer_.blocks = static_cast<std::uint32_t>((transfer_.length + MaxBlockData - 1) / MaxBlockData);
+  ack(tag, FrameType::DaBegin);
   stage_ = Stage::AgentData;
 }
 
-void BootRom::onDaEnd() {
+void BootRom::onDaEnd(std::uint8_t tag) {
   if (transfer_.received != transfer_.length || transfer_.crc.value() != transfer_.expectedCrc)
-    return nak(NakReason::VerifyMismatch);
-  ack();
-  // The boot ROM jumps to the Download Agent, which announces itself and its flash.
+    return nak(tag, FrameType::DaEnd, NakReason::VerifyMismatch);
+  // The boot ROM jumps to the Download Agent, which announces itself and its flash. A repeated
+  // DA_END gets all of it again.
   if (!settings_.agentAlive) {
+    ack(tag, FrameType::DaEnd);
     stage_ = Stage::AgentDead;
     return;
   }
-  send(std::string(1, static_cast<char>(settings_.aliveByte)));
+  std::string reply = ackFrame(tag, NoSequence);
+  reply.push_back(static_cast<char>(settings_.aliveByte));
   std::string info;
   appendU32(info, static_cast<std::uint32_t>(settings_.flashDevice));
   info.push_back(settings_.flashIdentified ? 1 : 0);
-  send(encodeFrame(FrameType::FlashInfo, info));
+  reply += encodeFrame(FrameType::FlashInfo, tag, info);
+  answer(tag, FrameType::DaEnd, std::move(reply));
   stage_ = Stage::Agent;
 }
 
-void BootRom::onRegionBegin(std::string_view payload) {
+void BootRom::onRegionBegin(std::uint8_t tag, std::string_view payload) {
   // REGION_BEGIN: address u32, length u32, CRC-32 u32, name length u8, name
   if (payload.size() < kRegionBeginFixedSize ||
       payload.size() != kRegionBeginFixedSize + static_cast<std::uint8_t>(payload[kRegionBeginFixedSize - 1]))
-    return nak(NakReason::BadCheck);
+    return nak(tag, FrameType::RegionBegin, NakReason::BadCheck);
   const std::uint32_t address = readU32(payload, 0);
   const std::uint32_t length = readU32(payload, 4);
-  if (!flash_.contains(address, length)) return nak(NakReason::NoRoom);
+  if (!flash_.contains(address, length)) return nak(tag, FrameType::RegionBegin, NakReason::NoRoom);
   transfer_ = {};
   transfer_.address = address;
   transfer_.length = length;
   transfer_.expectedCrc = readU32(payload, 8);
+  transfer_.blocks = static_cast<std::uint32_t>((length + MaxBlockData - 1) / MaxBlockData);
   ++regionsBegun_;
   if (!firstRegion_) firstRegion_ = Region{address, length};
-  ack();
+  // The Download Agent answers at once and erases ahead while the blocks come.
+  writer_.beginRegion(address, length);
+  writer_.advance(nowUs());
+  ack(tag, FrameType::RegionBegin);
   stage_ = Stage::RegionData;
 }
 
-void BootRom::onVerify() {
-  // The Download Agent reads the region back from the flash.
-  const bool matches = !settings_.flashVerifyError &&
+void BootRom::onVerify(std::uint8_t tag, Millis now) {
+  // The answer waits until every block is in the flash and the region has been read back.
+  lastTag_ = tag;
+  lastType_ = FrameType::Verify;
+  lastAnswer_.clear();
+  stage_ = Stage::Verifying;
+  verifyReadyAt_ = -1;
+  nextBusyAt_ = now + BusyIntervalMs;
+  advance(now);
+}
+
+void BootRom::finishVerify() {
+  const bool matches = !settings_.flashVerifyError && transfer_.received == transfer_.length &&
                        flash_.crc32(transfer_.address, transfer_.length) == transfer_.expectedCrc;
-  if (matches)
-    ack();
-  else
-    nak(NakReason::VerifyMismatch);
   stage_ = Stage::Agent;
+  if (matches)
+    ack(lastTag_, FrameType::Verify);
+  else
+    nak(lastTag_, FrameType::Verify, NakReason::VerifyMismatch);
 }
 
-void BootRom::onFinish() {
-  ack();
-  std::optional<std::string> version;
-  if (firstRegion_) version = firmwareVersion(flash_, firstRegion_->address, firstRegion_->length);
-  leave(std::move(version));
+void BootRom::onFinish(std::uint8_t tag, Millis now) {
+  ack(tag, FrameType::Finish);
+  finishVersion_.reset();
+  if (firstRegion_) finishVersion_ = firmwareVersion(flash_, firstRegion_->address, firstRegion_->length);
+  stage_ = Stage::Finishing;
+  finishAt_ = now + FinishLingerMs;
 }
 
-void BootRom::handleBlock(const ReceivedFrame& frame) {
-  // DATA: sequence u16, then 1 to 4096 bytes
+void BootRom::handleBlock(const Received& frame) {
+  // DATA: sequence u16, then 1 to 1024 bytes
   const std::string_view payload = frame.payload;
-  const bool wellFormed =
-      frame.intact && payload.size() > kSequenceSize && payload.size() <= kSequenceSize + MaxBlockData;
-  // Go-back-N: every block but the expected one is dropped, and answered with the number of the
-  // block expected, so that the host goes back to it.
-  if (!wellFormed) return nakBlock(NakReason::BadCheck);
+  if (payload.size() <= kSequenceSize || payload.size() > kSequenceSize + MaxBlockData)
+    return send(nakFrame(NoTag, static_cast<std::uint16_t>(transfer_.nextInOrder), NakReason::BadCheck));
   const std::uint16_t sequence = readU16(payload, 0);
-  if (sequence != transfer_.expected) return nakBlock(NakReason::OutOfSequence);
-  acceptBlock(sequence, payload.substr(kSequenceSize));
+  Transfer& t = transfer_;
+  if (sequence >= t.blocks) return send(nakFrame(NoTag, sequence, NakReason::NotExpected));
+  const bool have = sequence < t.nextInOrder || t.held.count(sequence);
+  if (have) {
+    // A block sent again whose ACK was lost: answered again, never written twice.
+    if (t.unacked.count(sequence)) return send(busyFrame(NoTag, sequence));
+    return send(ackFrame(NoTag, sequence));
+  }
+  if (sequence >= t.nextInOrder + MaxHeldBlocks) return send(nakFrame(NoTag, sequence, NakReason::OutOfSequence));
+  if (sequence == t.nextInOrder && blockCorrupted()) return send(nakFrame(NoTag, sequence, NakReason::BadCheck));
+  if (stage_ == Stage::RegionData && settings_.flashWriteError && regionsBegun_ == 1 && sequence == 0)
+    return send(nakFrame(NoTag, sequence, NakReason::FlashWriteError));
+  const std::string_view data = payload.substr(kSequenceSize);
+  const bool last = sequence + 1u == t.blocks;
+  if (data.size() != (last ? t.length - static_cast<std::uint64_t>(sequence) * MaxBlockData : MaxBlockData))
+    return send(nakFrame(NoTag, sequence, NakReason::NotExpected));
+  t.held.emplace(sequence, std::string(data));
+  t.unacked.insert(sequence);
+  moveOn();
+  if (t.unacked.count(sequence)) send(busyFrame(NoTag, sequence));
+}
+
+void BootRom::moveOn() {
+  Transfer& t = transfer_;
+  for (auto it = t.held.find(t.nextInOrder); it != t.held.end(); it = t.held.find(t.nextInOrder)) {
+    t.crc.update(it->second);
+    t.received += it->second.size();
+    if (stage_ == Stage::RegionData) writer_.queue(std::move(it->second));
+    t.held.erase(it);
+    ++t.nextInOrder;
+  }
+  writer_.advance(nowUs());
+  std::size_t inMemory = writer_.queuedBytes();
+  for (const auto& [n, data] : t.held) inMemory += data.size();
+  // The Download Agent's own payload goes to memory; a region's blocks wait for room there.
+  while (!t.unacked.empty() && (stage_ == Stage::AgentData || inMemory <= AgentMemoryBytes)) {
+    send(ackFrame(NoTag, static_cast<std::uint16_t>(*t.unacked.begin())));
+    t.unacked.erase(t.unacked.begin());
+  }
 }
 
 bool BootRom::blockCorrupted() {
@@ -265,21 +396,5 @@ bool BootRom::blockCorrupted() {
   const auto every = static_cast<std::uint64_t>(settings_.corruptEvery);
   return blocksInSequence_ <= first || (every > 0 && blocksInSequence_ % every == 0);
 }
-
-void BootRom::acceptBlock(std::uint16_t sequence, std::string_view data) {
-  if (blockCorrupted()) return nakBlock(NakReason::BadCheck);
-  if (transfer_.received + data.size() > transfer_.length) return nakBlock(NakReason::NotExpected);
-  if (stage_ == Stage::RegionData) {
-    if (settings_.flashWriteError && regionsBegun_ == 1 && sequence == 0) return nakBlock(NakReason::FlashWriteError);
-    // The region was checked against the flash at REGION_BEGIN, so the block fits.
-    flash_.write(static_cast<std::uint32_t>(transfer_.address + transfer_.received), data);
-  }
-  transfer_.crc.update(data);
-  transfer_.received += data.size();
-  send(ackFrame(sequence));
-  ++transfer_.expected;
-}
-
-void BootRom::nakBlock(NakReason reason) { send(nakFrame(transfer_.expected, reason)); }
 
 }  // namespace quenby::modsim

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "engine/serial_baud.h"
+#include "tools/modsim/bit_error_line.h"
 #include "tools/modsim/fault_shaper.h"
 #include "tools/modsim/station_commands.h"
 #include "tools/modsim/uart_receiver.h"
@@ -65,6 +66,10 @@ void ModuleSession::run() {
   UartReceiver receiver(master, scenario_.pace);
   SimulatedFlash flash(static_cast<std::uint32_t>(scenario_.boot.flashSize));
   BootRom boot(scenario_.boot, flash);
+  // The boot-ROM line's bit errors and stray bytes, each direction from a seed of its own.
+  const std::uint64_t lineSeed = scenario_.boot.lineSeed != 0 ? static_cast<std::uint64_t>(scenario_.boot.lineSeed) : seed;
+  BitErrorLine toModule(scenario_.boot.bitErrorRate, scenario_.boot.strayRate, lineSeed * 2);
+  BitErrorLine toStation(scenario_.boot.bitErrorRate, scenario_.boot.strayRate, lineSeed * 2 + 1);
 
   std::uint64_t restarts = model.restarts();
   char buffer[kReadChunk];
@@ -77,8 +82,14 @@ void ModuleSession::run() {
     while (true) {
       const std::size_t n = receiver.read(buffer, sizeof buffer, lineBaud, Clock::now());
       if (n == 0) break;  // nothing more for now
-      const std::string_view bytes(buffer, n);
+      std::string_view bytes(buffer, n);
       transcript_->record(bytes);
+      // The boot ROM hears the station through the noisy line; the firmware's NMEA line is clean.
+      std::string damaged;
+      if (boot.active()) {
+        damaged = toModule.carry(bytes);
+        bytes = damaged;
+      }
       const Millis now = msBetween(powerUp, Clock::now());
       // A sync byte at the boot speed powers the module up into its boot ROM; the bytes before it
       // still reach the firmware.
@@ -89,7 +100,7 @@ void ModuleSession::run() {
         for (const StationCommand& command : reader.feed(forFirmware)) model.receive(command, now);
       }
       if (boot.active()) reader.reset();
-      takeBootEvents(boot, model, line, now, restarts);
+      takeBootEvents(boot, model, line, toStation, now, restarts);
     }
     if (model.restarts() != restarts) {
       // A restarting module drops whatever its UART had still to send.
@@ -100,7 +111,7 @@ void ModuleSession::run() {
     const Clock::time_point wall = Clock::now();
     const Millis now = msBetween(powerUp, wall);
     boot.advance(now);
-    takeBootEvents(boot, model, line, now, restarts);
+    takeBootEvents(boot, model, line, toStation, now, restarts);
     for (const Emission& e : model.advance(now)) line.send(shaper.shape(e));
     line.pump(wall);
 
@@ -123,8 +134,8 @@ void ModuleSession::run() {
   }
 }
 
-void ModuleSession::takeBootEvents(BootRom& boot, ModuleModel& model, UartLine& line, Millis now,
-                                   std::uint64_t& restarts) {
+void ModuleSession::takeBootEvents(BootRom& boot, ModuleModel& model, UartLine& line,
+                                   BitErrorLine& toStation, Millis now, std::uint64_t& restarts) {
   for (BootEvent& e : boot.takeEvents()) {
     switch (e.kind) {
       case BootEvent::Kind::PowerUp:
@@ -134,7 +145,7 @@ void ModuleSession::takeBootEvents(BootRom& boot, ModuleModel& model, UartLine& 
         restarts = model.restarts();
         break;
       case BootEvent::Kind::Send:
-        line.send({Piece{std::move(e.bytes), 0}});
+        line.send({Piece{toStation.carry(e.bytes), 0}});
         break;
       case BootEvent::Kind::SwitchSpeed:
         line.switchSpeed(e.baud);

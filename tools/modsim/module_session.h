@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "tools/modsim/bit_error_line.h"
 #include "tools/modsim/boot_rom.h"
 #include "tools/modsim/module_model.h"
 #include "tools/modsim/pty_link.h"
@@ -35,7 +36,8 @@ class ModuleSession {
   void run();
   // Carries out what the boot ROM asks of the UART and the firmware; `restarts` follows the
   // model's restarts that this has already dealt with.
-  void takeBootEvents(BootRom& boot, ModuleModel& model, UartLine& line, Millis now, std::uint64_t& restarts);
+  void takeBootEvents(BootRom& boot, ModuleModel& model, UartLine& line, BitErrorLine& toStation,
+                      Millis now, std::uint64_t& restarts);
 
   std::uint16_t port_;
   ModuleScenario scenario_;

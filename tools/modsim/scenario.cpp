@@ -34,6 +34,10 @@ constexpr double kMaxMeasurement = 2'000'000.0;
 // Values that go into a protocol word, and single bytes.
 constexpr int kMaxWord = 0x7FFFFFFF;
 constexpr int kMaxByte = 0xFF;
+// Highest bit-error and stray-byte rate: beyond it no frame of the boot-ROM protocol gets through.
+constexpr double kMaxLineFaultRate = 0.01;
+// Longest time a scenario gives one flash operation.
+constexpr double kMaxFlashOperationMs = 10000.0;
 
 std::string_view trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -305,6 +309,15 @@ LoadedScenario loadScenario(const ScenarioSource& source) {
   r.integer("flash_size", b.flashSize, static_cast<int>(MinFlashSize), static_cast<int>(MaxFlashSize));
   r.onOff("flash_write_error", b.flashWriteError);
   r.onOff("flash_verify_error", b.flashVerifyError);
+  r.real("boot_ber", b.bitErrorRate, 0.0, kMaxLineFaultRate);
+  r.real("boot_stray_rate", b.strayRate, 0.0, kMaxLineFaultRate);
+  r.integer("boot_seed", b.lineSeed, 0, kMaxWord);
+  r.seconds("power_cycle_after", b.powerCycleAfterMs);
+  r.onOff("flash_timing", b.flashTiming);
+  r.real("flash_sector_erase_ms", b.sectorEraseMs, 0.0, kMaxFlashOperationMs);
+  r.real("flash_block_erase_ms", b.blockEraseMs, 0.0, kMaxFlashOperationMs);
+  r.real("flash_page_program_ms", b.pageProgramMs, 0.0, kMaxFlashOperationMs);
+  r.integer("flash_read_kib_per_s", b.readKibPerSecond, 1, kMaxWord);
 
   return {std::move(s), r.takeProblems()};
 }

@@ -78,6 +78,21 @@ struct BootSettings {
   bool flashWriteError = false;      // the first region's first block cannot be written
   bool flashVerifyError = false;     // every VERIFY finds a mismatch
 
+  // The boot-ROM line: bit errors and stray bytes in both directions, from a seeded generator.
+  double bitErrorRate = 0;           // probability that a bit flips
+  double strayRate = 0;              // probability of a stray byte before a byte
+  int lineSeed = 0;                  // 0: a seed of the port's own
+  // The operator powers the module late: its firmware keeps streaming NMEA for this long after
+  // the first sync byte, and only then does it start in its boot ROM (0: at the first sync byte).
+  int powerCycleAfterMs = 0;
+
+  // Flash timing (a 16 Mbit SPI NOR); off: the flash erases, programs and reads in no time.
+  bool flashTiming = true;
+  double sectorEraseMs = 40;         // one 4 KiB sector
+  double blockEraseMs = 150;         // one 64 KiB block
+  double pageProgramMs = 0.7;        // one 256-byte page
+  int readKibPerSecond = 4096;       // reading back for VERIFY
+
   bool operator==(const BootSettings&) const = default;
 };
 

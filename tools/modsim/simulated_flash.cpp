@@ -55,6 +55,13 @@ bool SimulatedFlash::write(std::uint32_t address, std::string_view bytes) {
   return true;
 }
 
+void SimulatedFlash::erase(std::uint32_t address, std::uint32_t length) {
+  if (!contains(address, length) || length == 0) return;
+  const std::uint32_t first = address / FlashSectorSize;
+  const std::uint32_t last = (address + length - 1) / FlashSectorSize;
+  sectors_.erase(sectors_.lower_bound(first), sectors_.upper_bound(last));
+}
+
 std::string SimulatedFlash::read(std::uint32_t address, std::uint32_t length) const {
   std::string out;
   if (!contains(address, length)) return out;

@@ -31,6 +31,9 @@ class SimulatedFlash {
   // Writes bytes at address; false (and nothing written) when they do not fit.
   bool write(std::uint32_t address, std::string_view bytes);
 
+  // Erases [address, address + length) (whole sectors): its bytes read 0xFF again.
+  void erase(std::uint32_t address, std::uint32_t length);
+
   // The bytes of [address, address + length); an empty string when the range does not fit.
   std::string read(std::uint32_t address, std::uint32_t length) const;
 
