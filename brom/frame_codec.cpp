@@ -92,7 +92,7 @@ FrameDecoder::Event FrameDecoder::next(Clock::time_point now) {
       continue;
     }
     const std::size_t length = getU16(f + LengthOffset);
-    if (length > MaxFramePayload) {
+    if (length > maxPayload_) {
       ++head_;  // no frame is that long: a false start
       continue;
     }

@@ -20,8 +20,10 @@ inline constexpr std::uint8_t AgentAliveByte = 0xD5;   // Download Agent: runnin
 inline constexpr std::uint8_t FrameStartByte = 0xC3;
 
 // Largest payload of one frame, and of one DATA block's data.
-inline constexpr std::size_t MaxFramePayload = 1040;
+inline constexpr std::size_t MaxFramePayload = 4098;
 inline constexpr std::size_t MaxBlockData = 1024;
+// A DATA frame carries 1 to 4 consecutive blocks, numbered by its first.
+inline constexpr std::size_t MaxFrameBlocks = 4;
 // Start, type, tag and length before the payload; the check after it.
 inline constexpr std::size_t FrameHeaderSize = 5;
 inline constexpr std::size_t FrameCheckSize = 4;
