@@ -36,7 +36,8 @@ class FrameDecoder {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // maxPayload: the longest payload the other side sends; a longer length is a false start.
+  // maxPayload: the longest payload the other side sends; a longer length, or one longer than
+  // MaxCommandPayload in a frame that is not DATA, is a false start.
   explicit FrameDecoder(std::size_t maxPayload = MaxFramePayload) : maxPayload_(maxPayload) {}
 
   enum class Event {

@@ -26,6 +26,10 @@ inline constexpr std::size_t MaxFramePayload = 4098;  // DATA: sequence and four
 // The module's frames are short: a receiver of module frames takes a longer length for a false
 // start at once instead of waiting for kilobytes of answers to fill it.
 inline constexpr std::size_t MaxAnswerPayload = 16;
+// Every host frame but DATA is short too (REGION_BEGIN with a 31-character name has 44 bytes): a
+// start byte followed by another type and a longer length is a false start at once, so a stray
+// start byte rarely holds up the frames behind it.
+inline constexpr std::size_t MaxCommandPayload = 64;
 // The tag of DATA blocks, of their answers, and of answers to frames that could not be read.
 inline constexpr std::uint8_t NoTag = 0;
 inline constexpr std::size_t MaxFrameBytes = MaxFramePayload + FrameOverheadBytes;
