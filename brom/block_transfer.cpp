@@ -1,6 +1,7 @@
 #include "brom/block_transfer.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "brom/byte_order.h"
@@ -14,10 +15,12 @@ using Wait = SessionLink::Wait;
 
 class Transfer {
  public:
-  Transfer(SessionLink& link, std::span<const std::uint8_t> payload, ProgressMeter& meter)
+  Transfer(SessionLink& link, std::span<const std::uint8_t> payload, ProgressMeter& meter,
+           bool& noisy)
       : link_(link),
         payload_(payload),
         meter_(meter),
+        noisy_(noisy),
         blocks_((payload.size() + BlockBytes - 1) / BlockBytes),
         state_(blocks_) {}
 
@@ -26,39 +29,51 @@ class Transfer {
  private:
   struct Block {
     bool acked = false;
-    bool resend = false;     // found lost: goes out again before any new block
-    std::uint64_t sentAt = 0;  // the send counter at its last sending; 0: never sent
+    bool resend = false;  // found lost: goes out again, alone, before any new block
     int failures = 0;
+  };
+  // A DATA frame on its way: its first block (the frame's sequence number), how many blocks it
+  // carries, and when it went (the send counter).
+  struct Sending {
+    std::size_t count = 0;
+    std::uint64_t stamp = 0;
+  };
+  // The frame to send now: first block and count (count 0: none may go).
+  struct Piece {
+    std::size_t first = 0;
+    std::size_t count = 0;
   };
 
   // Handles one answer; a transfer that must end gives its end.
   bool answer(const FrameView& frame, TransferEnd& end);
-  bool onAck(std::size_t n, TransferEnd& end);
-  // Block n is lost once more; false after its last allowed failure.
-  bool lost(std::size_t n);
-  // The block to send now, or blocks_ when none may go.
-  std::size_t nextToSend() const;
-  std::span<const std::uint8_t> block(std::size_t n) const {
-    const std::size_t start = n * BlockBytes;
-    return payload_.subspan(start, std::min(BlockBytes, payload_.size() - start));
+  bool onAck(std::size_t first, TransferEnd& end);
+  // The frame starting at `first` is lost: its blocks go again; false after a block's last chance.
+  bool lost(std::map<std::size_t, Sending>::iterator sending);
+  Piece nextToSend() const;
+  std::span<const std::uint8_t> blocks(Piece p) const {
+    const std::size_t start = p.first * BlockBytes;
+    return payload_.subspan(start, std::min(p.count * BlockBytes, payload_.size() - start));
   }
 
   SessionLink& link_;
   std::span<const std::uint8_t> payload_;
   ProgressMeter& meter_;
+  bool& noisy_;  // a frame has been lost in this session: one block a frame from now on
   const std::size_t blocks_;
   std::vector<Block> state_;
-  std::size_t base_ = 0;      // oldest unacknowledged block
-  std::size_t fresh_ = 0;     // next block never sent
-  std::uint64_t sends_ = 0;   // sendings so far
+  std::map<std::size_t, Sending> onTheWay_;  // by first block
+  std::size_t base_ = 0;     // oldest unacknowledged block
+  std::size_t fresh_ = 0;    // next block never sent
+  std::uint64_t sends_ = 0;  // frames sent so far
   Clock::time_point lastHeard_ = Clock::now();
 };
 
-std::size_t Transfer::nextToSend() const {
+Transfer::Piece Transfer::nextToSend() const {
   for (std::size_t n = base_; n < fresh_; ++n)
-    if (state_[n].resend) return n;
-  if (fresh_ < blocks_ && fresh_ < base_ + WindowBlocks) return fresh_;
-  return blocks_;
+    if (state_[n].resend) return {n, 1};
+  const std::size_t end = std::min(blocks_, base_ + WindowBlocks);
+  if (fresh_ >= end) return {};
+  return {fresh_, std::min(end - fresh_, noisy_ ? std::size_t{1} : MaxFrameBlocks)};
 }
 
 TransferEnd Transfer::run() {
@@ -69,8 +84,8 @@ TransferEnd Transfer::run() {
     if (link_.stopRequested()) return {TransferEnd::Stopped};
 
     // Answers that have arrived are taken first, so that the window moves on as soon as it can.
-    const std::size_t n = nextToSend();
-    const auto wait = n < blocks_ ? Clock::now() : Clock::now() + StopPollInterval;
+    const Piece piece = nextToSend();
+    const auto wait = piece.count > 0 ? Clock::now() : Clock::now() + StopPollInterval;
     const Wait w = link_.readFrame(frame, wait);
     if (w == Wait::Got) {
       if (!answer(frame, end)) return end;
@@ -79,8 +94,8 @@ TransferEnd Transfer::run() {
     if (w == Wait::Stopped) return {TransferEnd::Stopped};
     if (w == Wait::Failed) return {TransferEnd::LineFailed};
 
-    if (n < blocks_) {
-      switch (link_.sendData(static_cast<std::uint16_t>(n), block(n))) {
+    if (piece.count > 0) {
+      switch (link_.sendData(static_cast<std::uint16_t>(piece.first), blocks(piece))) {
         case Wait::Got:
           break;
         case Wait::Stopped:
@@ -88,17 +103,17 @@ TransferEnd Transfer::run() {
         default:
           return {TransferEnd::LineFailed};
       }
-      state_[n].resend = false;
-      state_[n].sentAt = ++sends_;
-      if (n == fresh_) ++fresh_;
+      for (std::size_t n = piece.first; n < piece.first + piece.count; ++n) state_[n].resend = false;
+      onTheWay_[piece.first] = {piece.count, ++sends_};
+      fresh_ = std::max(fresh_, piece.first + piece.count);
       continue;
     }
 
     // Everything that may go has gone: silence only counts once the line has carried it, so a
     // slow line does not look like a silent module.
     const auto now = Clock::now();
-    if (now - std::max(lastHeard_, link_.lineFreeAt()) >= SilenceLimit) {
-      if (!lost(base_)) return {TransferEnd::TooManyFailures};
+    if (now - std::max(lastHeard_, link_.lineFreeAt()) >= SilenceLimit && !onTheWay_.empty()) {
+      if (!lost(onTheWay_.begin())) return {TransferEnd::TooManyFailures};
       lastHeard_ = now;
     }
   }
@@ -114,7 +129,7 @@ bool Transfer::answer(const FrameView& frame, TransferEnd& end) {
   if (frame.type == frame::Busy) return true;  // the module is behind: it holds the time-out
   if (frame.type == frame::Nak && frame.payload.size() == NakPayload) {
     const std::uint8_t reason = frame.payload[NakReasonOffset];
-    // A damaged or unplaceable frame: which block it was shows when a later one is acknowledged.
+    // A damaged or unplaceable frame: which one it was shows when a later one is acknowledged.
     if (reason == nak::BadCheck || reason == nak::OutOfSequence) return true;
     end = {TransferEnd::Refused, reason};
     return false;
@@ -123,19 +138,26 @@ bool Transfer::answer(const FrameView& frame, TransferEnd& end) {
   return false;
 }
 
-bool Transfer::onAck(std::size_t n, TransferEnd& end) {
-  // ACKs of blocks never sent, or already acknowledged, are stale.
-  if (n >= fresh_ || n < base_ || state_[n].acked) return true;
-  state_[n].acked = true;
-  state_[n].resend = false;
-  // Every block before n that went out before n's last sending and is still unacknowledged was
-  // lost on the way, or its ACK was.
-  for (std::size_t m = base_; m < n; ++m) {
-    Block& b = state_[m];
-    if (!b.acked && !b.resend && b.sentAt < state_[n].sentAt && !lost(m)) {
+bool Transfer::onAck(std::size_t first, TransferEnd& end) {
+  // ACKs of frames not on their way (long acknowledged, or never sent) are stale.
+  const auto it = onTheWay_.find(first);
+  if (it == onTheWay_.end()) return true;
+  const std::uint64_t stamp = it->second.stamp;
+  for (std::size_t n = first; n < first + it->second.count; ++n) state_[n].acked = true;
+  onTheWay_.erase(it);
+  // Every frame before this one that went out before it and is still unanswered was lost on
+  // the way, or its ACK was: the line keeps the order of bytes and the module answers in order.
+  for (auto o = onTheWay_.begin(); o != onTheWay_.end() && o->first < first;) {
+    if (o->second.stamp > stamp) {
+      ++o;
+      continue;
+    }
+    const auto next = std::next(o);
+    if (!lost(o)) {
       end = {TransferEnd::TooManyFailures};
       return false;
     }
+    o = next;
   }
   const std::size_t before = base_;
   while (base_ < blocks_ && state_[base_].acked) ++base_;
@@ -143,18 +165,25 @@ bool Transfer::onAck(std::size_t n, TransferEnd& end) {
   return true;
 }
 
-bool Transfer::lost(std::size_t n) {
-  Block& b = state_[n];
-  b.resend = true;
-  return ++b.failures < MaxBlockFailures;
+bool Transfer::lost(std::map<std::size_t, Sending>::iterator sending) {
+  noisy_ = true;
+  bool chances = true;
+  for (std::size_t n = sending->first; n < sending->first + sending->second.count; ++n) {
+    Block& b = state_[n];
+    if (b.acked) continue;
+    b.resend = true;
+    if (++b.failures >= MaxBlockFailures) chances = false;
+  }
+  onTheWay_.erase(sending);
+  return chances;
 }
 
 }  // namespace
 
 TransferEnd sendPayload(SessionLink& link, std::span<const std::uint8_t> payload,
-                        ProgressMeter& meter) {
+                        ProgressMeter& meter, bool& noisy) {
   if (payload.size() > MaxPayloadBlocks * BlockBytes) return {TransferEnd::Refused, 0};
-  return Transfer(link, payload, meter).run();
+  return Transfer(link, payload, meter, noisy).run();
 }
 
 }  // namespace quenby::brom

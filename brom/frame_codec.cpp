@@ -92,7 +92,9 @@ FrameDecoder::Event FrameDecoder::next(Clock::time_point now) {
       continue;
     }
     const std::size_t length = getU16(f + LengthOffset);
-    if (length > MaxFramePayload) {
+    const std::size_t limit =
+        f[TypeOffset] == frame::Data ? maxPayload_ : std::min(maxPayload_, MaxCommandPayload);
+    if (length > limit) {
       ++head_;  // no frame is that long: a false start
       continue;
     }

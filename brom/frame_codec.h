@@ -36,6 +36,10 @@ class FrameDecoder {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // maxPayload: the longest payload the other side sends; a longer length, or one longer than
+  // MaxCommandPayload in a frame that is not DATA, is a false start.
+  explicit FrameDecoder(std::size_t maxPayload = MaxFramePayload) : maxPayload_(maxPayload) {}
+
   enum class Event {
     None,     // nothing complete yet: more bytes are needed
     Frame,    // a good frame: frame()
@@ -66,6 +70,7 @@ class FrameDecoder {
  private:
   void consume();
 
+  std::size_t maxPayload_;
   std::vector<std::uint8_t> bytes_;
   std::size_t head_ = 0;      // first byte not yet taken
   std::size_t tail_ = 0;      // one past the last byte pushed

@@ -22,7 +22,14 @@ inline constexpr std::uint8_t FrameStart = 0xC3;
 inline constexpr std::size_t FrameHeaderBytes = 5;  // start, type, tag, length (2)
 inline constexpr std::size_t FrameCheckBytes = 4;   // CRC-32 over type, tag, length, payload
 inline constexpr std::size_t FrameOverheadBytes = FrameHeaderBytes + FrameCheckBytes;
-inline constexpr std::size_t MaxFramePayload = 1040;
+inline constexpr std::size_t MaxFramePayload = 4098;  // DATA: sequence and four blocks
+// The module's frames are short: a receiver of module frames takes a longer length for a false
+// start at once instead of waiting for kilobytes of answers to fill it.
+inline constexpr std::size_t MaxAnswerPayload = 16;
+// Every host frame but DATA is short too (REGION_BEGIN with a 31-character name has 44 bytes): a
+// start byte followed by another type and a longer length is a false start at once, so a stray
+// start byte rarely holds up the frames behind it.
+inline constexpr std::size_t MaxCommandPayload = 64;
 // The tag of DATA blocks, of their answers, and of answers to frames that could not be read.
 inline constexpr std::uint8_t NoTag = 0;
 inline constexpr std::size_t MaxFrameBytes = MaxFramePayload + FrameOverheadBytes;
@@ -81,6 +88,9 @@ inline constexpr std::uint8_t VersionUnknown = 9;
 
 // ---- Data transfer ---------------------------------------------------------------------------
 inline constexpr std::size_t BlockBytes = 1024;
+// A DATA frame carries 1 to 4 consecutive blocks: 4 while no frame has been lost in the session
+// (less framing on a clean line), 1 from the first loss on (less to send again on a noisy one).
+inline constexpr std::size_t MaxFrameBlocks = 4;
 inline constexpr std::size_t WindowBlocks = 32;  // from the oldest unacknowledged block
 inline constexpr int MaxBlockFailures = 8;       // the 8th failure of a block ends it
 // Sequence numbers are 16 bits and start from 0 for every payload.

@@ -23,7 +23,7 @@ std::chrono::milliseconds sliceUntil(SessionLink::Clock::time_point deadline) {
 }  // namespace
 
 SessionLink::SessionLink(BromSerial& serial, const std::atomic<std::uint32_t>& stopWord)
-    : serial_(serial), stopWord_(stopWord) {
+    : serial_(serial), stopWord_(stopWord), decoder_(MaxAnswerPayload) {
   out_.reserve(MaxFrameBytes);
 }
 

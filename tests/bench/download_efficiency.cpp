@@ -150,6 +150,7 @@ struct Simulator {
 };
 
 struct PortTimes {
+  std::string failure;  // the port's "Fail!!" line, if any
   Clock::time_point header{};
   Clock::time_point agentStart{};
   Clock::time_point end{};
@@ -163,6 +164,7 @@ struct Measurement {
   int ports = 0;
   std::vector<double> downloadSeconds;  // of each port whose download succeeded
   std::vector<double> itemSeconds;
+  std::vector<std::string> failures;  // each failed download's "Fail!!" line
   int exitStatus = -1;
 };
 
@@ -199,6 +201,8 @@ Measurement measure(const fs::path& folder, int ports) {
       } else if (t.headed && !t.started && line.find("] download agent 0%") != std::string::npos) {
         t.agentStart = now;
         t.started = true;
+      } else if (t.headed && t.failure.empty() && line.find("]      Fail!!") != std::string::npos) {
+        t.failure = line;
       } else if (t.started && line.find("]      Pass!!") != std::string::npos) {
         t.passed = true;
       } else if (t.started && !t.ended && line.find("]      Flash Type:") != std::string::npos) {
@@ -214,7 +218,11 @@ Measurement measure(const fs::path& folder, int ports) {
   m.exitStatus = waitFor(pid);
   for (const auto& [port, t] : times) {
     // A download that failed after the Download Agent named the flash shows the type as well.
-    if (!t.ended || !t.passed) continue;
+    if (!t.ended || !t.passed) {
+      m.failures.push_back(t.failure.empty() ? "[COM " + std::to_string(port) + "] no result"
+                                             : t.failure);
+      continue;
+    }
     m.downloadSeconds.push_back(std::chrono::duration<double>(t.end - t.agentStart).count());
     m.itemSeconds.push_back(std::chrono::duration<double>(t.end - t.header).count());
   }
@@ -268,8 +276,10 @@ int main(int argc, char** argv) {
                     "\nFlashDownload_ROM_Path=" + (firmware / "demo.bin").string() + "\n");
       for (int ports : o.portCounts) {
         std::vector<double> download, item;
+        std::vector<std::string> failures;
         for (int round = 0; round < o.rounds; ++round) {
           const Measurement m = measure(folder, ports);
+          failures.insert(failures.end(), m.failures.begin(), m.failures.end());
           download.insert(download.end(), m.downloadSeconds.begin(), m.downloadSeconds.end());
           item.insert(item.end(), m.itemSeconds.begin(), m.itemSeconds.end());
         }
@@ -292,6 +302,7 @@ int main(int argc, char** argv) {
                       efficiency(download.front()), efficiency(item.back()),
                       efficiency(item[mid]), efficiency(item.front()));
         }
+        for (const std::string& f : failures) std::printf("  failed: %s\n", f.c_str());
         std::fflush(stdout);
       }
     }

@@ -125,8 +125,8 @@ TEST(FrameCodec, ResynchronisesFromTheByteAfterAFalseStart) {
   Bytes badCheck;
   appendDataFrame(badCheck, 3, pattern(10));
   badCheck[8] ^= 0x40;  // a payload bit flipped on the line
-  // Length 1041: one more than any frame may carry.
-  const Bytes oversize = {FrameStart, frame::Data, NoTag, 0x11, 0x04};
+  // Length 4099: one more than any frame may carry.
+  const Bytes oversize = {FrameStart, frame::Data, NoTag, 0x03, 0x10};
   // A stray start byte with a plausible length: the frames behind it are part of its "payload"
   // until its check fails, and are still found.
   const Bytes falseStart = {FrameStart, frame::Ack, 0x00, 0x08, 0x00};
@@ -159,6 +159,19 @@ TEST(FrameCodec, ResynchronisesFromTheByteAfterAFalseStart) {
         EXPECT_EQ(d.frames.back().first, c.pieces.back()[1]) << c.name;
     }
   }
+}
+
+TEST(FrameCodec, HostTakesALengthNoModuleFrameHasForAFalseStartAtOnce) {
+  // A stray start byte in the module's answers claims 17 bytes: the host does not wait for
+  // seventeen more bytes of answers (or the line to fall quiet) to find the ACK behind it.
+  const Bytes ack = encodeFrame(frame::Ack, NoTag, Bytes{5, 0});
+  Bytes stream = {FrameStart, frame::Ack, NoTag, MaxAnswerPayload + 1, 0};
+  stream.insert(stream.end(), ack.begin(), ack.end());
+  FrameDecoder decoder(MaxAnswerPayload);
+  const auto now = Clock::now();
+  decoder.push(stream, now);
+  ASSERT_EQ(decoder.next(now), FrameDecoder::Event::Frame);
+  EXPECT_EQ(decoder.frame().payload[0], 5);
 }
 
 TEST(FrameCodec, CatchesTheTwoBitErrorThatACrc16MissesInA4KiBFrame) {

@@ -34,12 +34,14 @@ constexpr std::uint32_t Mt3329 = 3072;
 constexpr std::uint32_t Mt3318 = 0x100800;
 constexpr std::uint32_t Speed921600 = 1;
 constexpr std::uint32_t Speed460800 = 2;
-constexpr std::size_t AgentBytes = 10000;    // ten blocks, the last one short
-constexpr std::size_t RomBytes = 0x5000;     // twenty blocks
-constexpr std::size_t ConfigBytes = 0x1000;  // four blocks
-constexpr int AllBlocks = static_cast<int>((AgentBytes + BlockBytes - 1) / BlockBytes +
-                                           (RomBytes + ConfigBytes) / BlockBytes);
-constexpr int LastRomBlock = static_cast<int>(RomBytes / BlockBytes) - 1;
+constexpr std::size_t AgentBytes = 10000;    // ten blocks, the last one short: three frames
+constexpr std::size_t RomBytes = 0x5000;     // twenty blocks: five frames
+constexpr std::size_t ConfigBytes = 0x1000;  // four blocks: one frame
+// DATA frames of a download on a clean line: four blocks each.
+constexpr int AllFrames = 3 + 5 + 1;
+// First blocks of frames: the second frame, and the last one of the first region.
+constexpr int SecondFrame = static_cast<int>(MaxFrameBlocks);
+constexpr int LastRomFrame = static_cast<int>(RomBytes / BlockBytes - MaxFrameBlocks);
 constexpr std::size_t ImageFileBytes =
     RomBytes + ConfigBytes + 0x100;  // a tail that is not written
 
@@ -214,7 +216,7 @@ TEST_F(DownloadProtocol, GoodDownloadWritesEverythingAndReportsProgressAndFlash)
               (std::vector<std::uint8_t>{frame::Hello, frame::SetBaud, frame::DaBegin, frame::DaEnd,
                                          frame::RegionBegin, frame::Verify, frame::RegionBegin,
                                          frame::Verify, frame::Finish}));
-    EXPECT_EQ(log.dataFrames, AllBlocks);
+    EXPECT_EQ(log.dataFrames, AllFrames);
     EXPECT_EQ(log.repeats, 0);
 
     EXPECT_EQ(out.report.words[report_word::ModuleChip], Mt3329);
@@ -255,18 +257,18 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
     std::uint32_t result;
   };
   const Case cases[] = {
-      {"agent block damaged once", 1, -1, 1, -1, result::Success},
+      {"agent block damaged once", SecondFrame, -1, 1, -1, result::Success},
       {"agent block damaged up to its last chance", 0, -1, MaxBlockFailures - 1, -1,
        result::Success},
-      {"image block damaged up to its last chance", -1, 2, MaxBlockFailures - 1, -1,
+      {"image block damaged up to its last chance", -1, SecondFrame, MaxBlockFailures - 1, -1,
        result::Success},
-      {"agent block damaged every time", 1, -1, MaxBlockFailures, -1,
+      {"agent block damaged every time", SecondFrame, -1, MaxBlockFailures, -1,
        result::AgentDownloadFailed},
-      {"image block damaged every time", -1, LastRomBlock, MaxBlockFailures, -1,
+      {"image block damaged every time", -1, LastRomFrame, MaxBlockFailures, -1,
        result::DownloadFailed},
-      // The ACK of a later block shows it lost; the last block lost is only noticed by the silence.
-      {"image block lost", -1, -1, 0, 1, result::Success},
-      {"last image block lost", -1, -1, 0, LastRomBlock, result::Success},
+      // The ACK of a later frame shows it lost; the last one lost is only noticed by the silence.
+      {"image block lost", -1, -1, 0, SecondFrame, result::Success},
+      {"last image block lost", -1, -1, 0, LastRomFrame, result::Success},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -282,7 +284,7 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
     EXPECT_EQ(out.result, c.result);
     if (c.result == result::Success) {
       expectWholeDownload(log);
-      EXPECT_GT(log.dataFrames, AllBlocks) << "the damaged block went again";
+      EXPECT_GT(log.dataFrames, AllFrames) << "the damaged block went again";
     } else {
       EXPECT_FALSE(log.finished);
     }

@@ -203,9 +203,14 @@ class ModuleSide {
       nak(expected_, nak::BadCheck);
       return;
     }
-    // Blocks out of order wait for the ones before them; a block had already is answered again.
-    if (seq >= expected_ && !held_.count(seq))
-      held_[seq].assign(payload.begin() + DataSequenceBytes, payload.end());
+    // A frame carries one or more blocks from block `seq` on. Blocks out of order wait for the
+    // ones before them; blocks had already are answered again and not kept twice.
+    const auto data = payload.subspan(DataSequenceBytes);
+    for (std::size_t at = 0; at < data.size(); at += BlockBytes) {
+      const auto n = static_cast<std::uint16_t>(seq + at / BlockBytes);
+      const auto piece = data.subspan(at, std::min(BlockBytes, data.size() - at));
+      if (n >= expected_ && !held_.count(n)) held_[n].assign(piece.begin(), piece.end());
+    }
     ack(seq);
     for (auto it = held_.find(expected_); it != held_.end(); it = held_.find(expected_)) {
       target_->insert(target_->end(), it->second.begin(), it->second.end());

@@ -59,7 +59,7 @@ TEST(BootFrames, ReceiverCutsBytesIntoFramesAndRescansAfterAFalseStart) {
       {"largest payload, full of start bytes", full,
        {{Received::Kind::Frame, 0x10, NoTag, std::string(MaxFramePayload, '\xC3'), 0}}},
       {"bad check, then the frame behind it", broken + finish, {damaged, finishFrame}},
-      {"length too long: a false start", std::string("\xC3\x10\x00\x11\x04", 5) + hello, {helloFrame}},
+      {"length too long: a false start", std::string("\xC3\x10\x00\x03\x10", 5) + hello, {helloFrame}},
       // A stray start byte takes the frames behind it for its own; they are found once it fails.
       {"stray start byte", "\xC3" + hello + finish, {helloFrame, finishFrame}},
       {"frame cut short, the next inside it", hello.substr(0, 7) + finish + hello,

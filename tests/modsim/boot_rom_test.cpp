@@ -433,7 +433,7 @@ TEST(BootRom, GarbageAndBrokenFramesBeforeAFrameAreSkipped) {
       {std::string("\0\0\xFF\xFF", 4), helloAck},
       // A frame that failed its check is answered: its type and tag cannot be trusted.
       {brokenCheck, nakFrame(NoTag, NoSequence, NakReason::BadCheck) + helloAck},
-      {bytes({FrameStartByte, 0x01, 0xFF, 0x11, 0x04}), helloAck},  // longer than any frame
+      {bytes({FrameStartByte, 0x01, 0xFF, 0x03, 0x10}), helloAck},  // longer than any frame
   };
   for (const Case& c : cases) {
     Line line;
@@ -496,11 +496,12 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
   const Case blocks[] = {
       {"bad check", brokenCheck, nakFrame(NoTag, 0, NakReason::BadCheck)},
       {"no data", encodeFrame(FrameType::Data, NoTag, block(0, "")), nakFrame(NoTag, 0, NakReason::BadCheck)},
-      {"more than a block", encodeFrame(FrameType::Data, NoTag, block(0, full + "x")), nakFrame(NoTag, 0, NakReason::BadCheck)},
+      {"a block and a bit", encodeFrame(FrameType::Data, NoTag, block(0, full + "x")), nakFrame(NoTag, 0, NakReason::NotExpected)},
       {"short block that is not the last", encodeFrame(FrameType::Data, NoTag, block(0, "x")), nakFrame(NoTag, 0, NakReason::NotExpected)},
       {"out of order", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
       {"the one before", encodeFrame(FrameType::Data, NoTag, block(0, full)), ackFrame(NoTag, 0)},
       {"again", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
+      {"both in one frame, had already", encodeFrame(FrameType::Data, NoTag, block(0, full + full)), ackFrame(NoTag, 0)},
       {"past the announced length", encodeFrame(FrameType::Data, NoTag, block(2, "x")), nakFrame(NoTag, 2, NakReason::NotExpected)},
   };
   for (const Case& c : blocks) {

@@ -111,7 +111,8 @@ std::optional<Received> FrameReceiver::next(std::int64_t now) {
       continue;
     }
     const std::size_t length = readU16(pending_, kLengthAt);
-    if (length > MaxFramePayload) {
+    const bool data = static_cast<std::uint8_t>(pending_[kTypeAt]) == static_cast<std::uint8_t>(FrameType::Data);
+    if (length > (data ? MaxFramePayload : MaxCommandPayload)) {
       pending_.erase(0, 1);  // no frame is that long: a false start
       continue;
     }

@@ -20,8 +20,12 @@ inline constexpr std::uint8_t AgentAliveByte = 0xD5;   // Download Agent: runnin
 inline constexpr std::uint8_t FrameStartByte = 0xC3;
 
 // Largest payload of one frame, and of one DATA block's data.
-inline constexpr std::size_t MaxFramePayload = 1040;
+inline constexpr std::size_t MaxFramePayload = 4098;
 inline constexpr std::size_t MaxBlockData = 1024;
+// A DATA frame carries 1 to 4 consecutive blocks, numbered by its first.
+inline constexpr std::size_t MaxFrameBlocks = 4;
+// Longest payload of any other frame: a longer length in one is a false start at once.
+inline constexpr std::size_t MaxCommandPayload = 64;
 // Start, type, tag and length before the payload; the check after it.
 inline constexpr std::size_t FrameHeaderSize = 5;
 inline constexpr std::size_t FrameCheckSize = 4;
@@ -100,7 +104,7 @@ struct Received {
 };
 
 // Cuts received bytes into frames. A start byte whose frame turns out bad (a length above
-// MaxFramePayload, a failed check, a gap of FrameGapMs between two of its bytes) was a false
+// MaxFramePayload, or above MaxCommandPayload for another type than DATA, a failed check, a gap of FrameGapMs between two of its bytes) was a false
 // start: scanning resumes from the byte after it, so a frame that began inside it is still found.
 class FrameReceiver {
  public:

@@ -344,16 +344,23 @@ void BootRom::onFinish(std::uint8_t tag, Millis now) {
 }
 
 void BootRom::handleBlock(const Received& frame) {
-  // DATA: sequence u16, then 1 to 1024 bytes
+  // DATA: sequence u16 (the first block's number), then 1 to 4 blocks; only the payload's last
+  // block may be short.
   const std::string_view payload = frame.payload;
-  if (payload.size() <= kSequenceSize || payload.size() > kSequenceSize + MaxBlockData)
+  if (payload.size() <= kSequenceSize || payload.size() > kSequenceSize + MaxFrameBlocks * MaxBlockData)
     return send(nakFrame(NoTag, static_cast<std::uint16_t>(transfer_.nextInOrder), NakReason::BadCheck));
   const std::uint16_t sequence = readU16(payload, 0);
+  const std::string_view data = payload.substr(kSequenceSize);
+  const auto count = static_cast<std::uint32_t>((data.size() + MaxBlockData - 1) / MaxBlockData);
   Transfer& t = transfer_;
-  if (sequence >= t.blocks) return send(nakFrame(NoTag, sequence, NakReason::NotExpected));
-  const bool have = sequence < t.nextInOrder || t.held.count(sequence);
-  if (have) {
-    // A block sent again whose ACK was lost: answered again, never written twice.
+  const std::uint64_t end = static_cast<std::uint64_t>(sequence) + count;
+  const std::uint64_t fits = std::min<std::uint64_t>(count * MaxBlockData, t.length - std::min<std::uint64_t>(t.length, sequence * static_cast<std::uint64_t>(MaxBlockData)));
+  if (end > t.blocks || data.size() != fits) return send(nakFrame(NoTag, sequence, NakReason::NotExpected));
+  const auto had = [&](std::uint32_t n) { return n < t.nextInOrder || t.held.count(n) > 0; };
+  bool all = true;
+  for (std::uint32_t n = sequence; n < end; ++n) all = all && had(n);
+  if (all) {
+    // Blocks sent again whose ACK was lost: answered again, never written twice.
     if (t.unacked.count(sequence)) return send(busyFrame(NoTag, sequence));
     return send(ackFrame(NoTag, sequence));
   }
@@ -361,11 +368,8 @@ void BootRom::handleBlock(const Received& frame) {
   if (sequence == t.nextInOrder && blockCorrupted()) return send(nakFrame(NoTag, sequence, NakReason::BadCheck));
   if (stage_ == Stage::RegionData && settings_.flashWriteError && regionsBegun_ == 1 && sequence == 0)
     return send(nakFrame(NoTag, sequence, NakReason::FlashWriteError));
-  const std::string_view data = payload.substr(kSequenceSize);
-  const bool last = sequence + 1u == t.blocks;
-  if (data.size() != (last ? t.length - static_cast<std::uint64_t>(sequence) * MaxBlockData : MaxBlockData))
-    return send(nakFrame(NoTag, sequence, NakReason::NotExpected));
-  t.held.emplace(sequence, std::string(data));
+  for (std::uint32_t n = sequence; n < end; ++n)
+    if (!had(n)) t.held.emplace(n, std::string(data.substr((n - sequence) * MaxBlockData, MaxBlockData)));
   t.unacked.insert(sequence);
   moveOn();
   if (t.unacked.count(sequence)) send(busyFrame(NoTag, sequence));
