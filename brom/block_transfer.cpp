@@ -13,14 +13,15 @@ namespace {
 using Clock = SessionLink::Clock;
 using Wait = SessionLink::Wait;
 
+// PART's kept-blocks bits of a frame whose blocks were all kept (ACK).
+constexpr unsigned AllKept = 0xFF;
+
 class Transfer {
  public:
-  Transfer(SessionLink& link, std::span<const std::uint8_t> payload, ProgressMeter& meter,
-           bool& noisy)
+  Transfer(SessionLink& link, std::span<const std::uint8_t> payload, ProgressMeter& meter)
       : link_(link),
         payload_(payload),
         meter_(meter),
-        noisy_(noisy),
         blocks_((payload.size() + BlockBytes - 1) / BlockBytes),
         state_(blocks_) {}
 
@@ -29,15 +30,16 @@ class Transfer {
  private:
   struct Block {
     bool acked = false;
-    bool resend = false;  // found lost: goes out again, alone, before any new block
+    bool resend = false;  // found lost: goes out again before any new block
     int failures = 0;
   };
-  // A DATA frame on its way: its first block (the frame's sequence number), how many blocks it
-  // carries, and when it went (the send counter).
+  // A DATA frame on its way, by its first block (the frame's sequence number): how many blocks
+  // it carries, and when it went (the send counter).
   struct Sending {
     std::size_t count = 0;
     std::uint64_t stamp = 0;
   };
+  using SendingAt = std::map<std::size_t, Sending>::iterator;
   // The frame to send now: first block and count (count 0: none may go).
   struct Piece {
     std::size_t first = 0;
@@ -46,9 +48,13 @@ class Transfer {
 
   // Handles one answer; a transfer that must end gives its end.
   bool answer(const FrameView& frame, TransferEnd& end);
-  bool onAck(std::size_t first, TransferEnd& end);
-  // The frame starting at `first` is lost: its blocks go again; false after a block's last chance.
-  bool lost(std::map<std::size_t, Sending>::iterator sending);
+  // The module has answered the frame starting at `first`, keeping the blocks whose bits are set.
+  bool onAnswer(std::size_t first, unsigned kept, TransferEnd& end);
+  // The module reported a damaged frame and still needs block `needed`.
+  bool onDamaged(std::size_t needed);
+  // The frame's blocks with a `kept` bit are acknowledged, the others go again (a failure each);
+  // false after a block's last chance.
+  bool settle(SendingAt sending, unsigned kept);
   Piece nextToSend() const;
   std::span<const std::uint8_t> blocks(Piece p) const {
     const std::size_t start = p.first * BlockBytes;
@@ -58,7 +64,6 @@ class Transfer {
   SessionLink& link_;
   std::span<const std::uint8_t> payload_;
   ProgressMeter& meter_;
-  bool& noisy_;  // a frame has been lost in this session: one block a frame from now on
   const std::size_t blocks_;
   std::vector<Block> state_;
   std::map<std::size_t, Sending> onTheWay_;  // by first block
@@ -69,11 +74,16 @@ class Transfer {
 };
 
 Transfer::Piece Transfer::nextToSend() const {
-  for (std::size_t n = base_; n < fresh_; ++n)
-    if (state_[n].resend) return {n, 1};
+  // Blocks found lost go first, consecutive ones together.
+  for (std::size_t n = base_; n < fresh_; ++n) {
+    if (!state_[n].resend) continue;
+    std::size_t count = 1;
+    while (count < MaxFrameBlocks && n + count < fresh_ && state_[n + count].resend) ++count;
+    return {n, count};
+  }
   const std::size_t end = std::min(blocks_, base_ + WindowBlocks);
   if (fresh_ >= end) return {};
-  return {fresh_, std::min(end - fresh_, noisy_ ? std::size_t{1} : MaxFrameBlocks)};
+  return {fresh_, std::min(end - fresh_, MaxFrameBlocks)};
 }
 
 TransferEnd Transfer::run() {
@@ -113,7 +123,7 @@ TransferEnd Transfer::run() {
     // slow line does not look like a silent module.
     const auto now = Clock::now();
     if (now - std::max(lastHeard_, link_.lineFreeAt()) >= SilenceLimit && !onTheWay_.empty()) {
-      if (!lost(onTheWay_.begin())) return {TransferEnd::TooManyFailures};
+      if (!settle(onTheWay_.begin(), 0)) return {TransferEnd::TooManyFailures};
       lastHeard_ = now;
     }
   }
@@ -125,12 +135,19 @@ bool Transfer::answer(const FrameView& frame, TransferEnd& end) {
   // Answers to commands (a late repeat) have a tag; blocks and their answers have none.
   if (frame.tag != NoTag) return true;
   if (frame.type == frame::Ack && frame.payload.size() == AckPayload)
-    return onAck(getU16(frame.payload.data()), end);
+    return onAnswer(getU16(frame.payload.data()), AllKept, end);
+  if (frame.type == frame::Part && frame.payload.size() == PartPayload)
+    return onAnswer(getU16(frame.payload.data()), frame.payload[DataSequenceBytes], end);
   if (frame.type == frame::Busy) return true;  // the module is behind: it holds the time-out
   if (frame.type == frame::Nak && frame.payload.size() == NakPayload) {
     const std::uint8_t reason = frame.payload[NakReasonOffset];
-    // A damaged or unplaceable frame: which one it was shows when a later one is acknowledged.
-    if (reason == nak::BadCheck || reason == nak::OutOfSequence) return true;
+    if (reason == nak::BadCheck) {
+      if (onDamaged(getU16(frame.payload.data()))) return true;
+      end = {TransferEnd::TooManyFailures};
+      return false;
+    }
+    // Out of the module's window: which frame it was shows when a later one is answered.
+    if (reason == nak::OutOfSequence) return true;
     end = {TransferEnd::Refused, reason};
     return false;
   }
@@ -138,22 +155,38 @@ bool Transfer::answer(const FrameView& frame, TransferEnd& end) {
   return false;
 }
 
-bool Transfer::onAck(std::size_t first, TransferEnd& end) {
-  // ACKs of frames not on their way (long acknowledged, or never sent) are stale.
+bool Transfer::onDamaged(std::size_t needed) {
+  // The damaged frame went out no earlier than the oldest frame on its way, and the module
+  // answers in order: had that oldest frame arrived whole, its first block would not still be
+  // needed. So it is lost (or was itself the damaged one). Without this, a damaged last frame
+  // of a payload would only be found after SilenceLimit.
+  const auto oldest = std::min_element(onTheWay_.begin(), onTheWay_.end(), [](auto& a, auto& b) {
+    return a.second.stamp < b.second.stamp;
+  });
+  if (oldest == onTheWay_.end() || needed < oldest->first ||
+      needed >= oldest->first + oldest->second.count)
+    return true;
+  return settle(oldest, 0);
+}
+
+bool Transfer::onAnswer(std::size_t first, unsigned kept, TransferEnd& end) {
+  // Answers of frames not on their way (long acknowledged, or never sent) are stale.
   const auto it = onTheWay_.find(first);
   if (it == onTheWay_.end()) return true;
   const std::uint64_t stamp = it->second.stamp;
-  for (std::size_t n = first; n < first + it->second.count; ++n) state_[n].acked = true;
-  onTheWay_.erase(it);
+  if (!settle(it, kept)) {
+    end = {TransferEnd::TooManyFailures};
+    return false;
+  }
   // Every frame before this one that went out before it and is still unanswered was lost on
-  // the way, or its ACK was: the line keeps the order of bytes and the module answers in order.
+  // the way, or its answer was: the line keeps the order of bytes and the module answers in order.
   for (auto o = onTheWay_.begin(); o != onTheWay_.end() && o->first < first;) {
     if (o->second.stamp > stamp) {
       ++o;
       continue;
     }
     const auto next = std::next(o);
-    if (!lost(o)) {
+    if (!settle(o, 0)) {
       end = {TransferEnd::TooManyFailures};
       return false;
     }
@@ -165,12 +198,15 @@ bool Transfer::onAck(std::size_t first, TransferEnd& end) {
   return true;
 }
 
-bool Transfer::lost(std::map<std::size_t, Sending>::iterator sending) {
-  noisy_ = true;
+bool Transfer::settle(SendingAt sending, unsigned kept) {
   bool chances = true;
-  for (std::size_t n = sending->first; n < sending->first + sending->second.count; ++n) {
-    Block& b = state_[n];
+  for (std::size_t i = 0; i < sending->second.count; ++i) {
+    Block& b = state_[sending->first + i];
     if (b.acked) continue;
+    if (kept & (1u << i)) {
+      b.acked = true;
+      continue;
+    }
     b.resend = true;
     if (++b.failures >= MaxBlockFailures) chances = false;
   }
@@ -181,9 +217,9 @@ bool Transfer::lost(std::map<std::size_t, Sending>::iterator sending) {
 }  // namespace
 
 TransferEnd sendPayload(SessionLink& link, std::span<const std::uint8_t> payload,
-                        ProgressMeter& meter, bool& noisy) {
+                        ProgressMeter& meter) {
   if (payload.size() > MaxPayloadBlocks * BlockBytes) return {TransferEnd::Refused, 0};
-  return Transfer(link, payload, meter, noisy).run();
+  return Transfer(link, payload, meter).run();
 }
 
 }  // namespace quenby::brom

@@ -1,10 +1,12 @@
-// One payload (the Download Agent's, or one image region) as DATA frames of 1 to MaxFrameBlocks
+// One payload (the Download Agent's, or one image region) as DATA frames of up to MaxFrameBlocks
 // blocks with selective repeat: blocks go out while they lie within WindowBlocks of the oldest
-// unacknowledged one, and only the blocks of frames found lost are sent again (one block a frame),
-// each block failing at most MaxBlockFailures times. A frame is lost when a frame sent after it
-// (and starting after it) is acknowledged first, since the line keeps the order of bytes and the
-// module answers in order, or when it is the oldest frame on its way and nothing has been heard
-// for SilenceLimit after the line carried everything.
+// unacknowledged one, and only the blocks found lost are sent again, each block failing at most
+// MaxBlockFailures times. The module keeps the good blocks of a damaged frame and names them in
+// a PART answer; the others are lost. A whole frame is lost when a frame sent after it (and
+// starting after it) is answered first, since the line keeps the order of bytes and the module
+// answers in order; when the module reports a damaged frame while it still needs the first block
+// of the oldest frame on its way; or when that frame is the oldest on its way and nothing has
+// been heard for SilenceLimit after the line carried everything.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +30,7 @@ struct TransferEnd {
   std::uint8_t nakReason = 0;
 };
 
-// noisy: a frame has been lost in this session (the transfer sets it); DATA frames then carry
-// one block each instead of up to MaxFrameBlocks.
 TransferEnd sendPayload(SessionLink& link, std::span<const std::uint8_t> payload,
-                        ProgressMeter& meter, bool& noisy);
+                        ProgressMeter& meter);
 
 }  // namespace quenby::brom

@@ -34,12 +34,30 @@ void appendFrame(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8_t
   appendFramePieces(out, type, tag, payload.first(std::min(payload.size(), MaxFramePayload)), {});
 }
 
+std::uint32_t blockCheck(std::uint16_t number, std::span<const std::uint8_t> block) {
+  const std::uint8_t n[] = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8)};
+  return crc32(block, crc32(n));
+}
+
 void appendDataFrame(std::vector<std::uint8_t>& out, std::uint16_t sequence,
-                     std::span<const std::uint8_t> block) {
-  const std::uint8_t seq[] = {static_cast<std::uint8_t>(sequence),
-                              static_cast<std::uint8_t>(sequence >> 8)};
-  appendFramePieces(out, frame::Data, NoTag, seq,
-                    block.first(std::min(block.size(), MaxFramePayload - DataSequenceBytes)));
+                     std::span<const std::uint8_t> blocks) {
+  blocks = blocks.first(std::min(blocks.size(), MaxFrameBlocks * BlockBytes));
+  const std::size_t count = (blocks.size() + BlockBytes - 1) / BlockBytes;
+  const auto length =
+      static_cast<std::uint16_t>(DataSequenceBytes + blocks.size() + count * BlockCheckBytes);
+  const std::size_t start = out.size();
+  out.reserve(start + length + FrameOverheadBytes);
+  out.insert(out.end(), {FrameStart, frame::Data, NoTag, static_cast<std::uint8_t>(length),
+                         static_cast<std::uint8_t>(length >> 8),
+                         static_cast<std::uint8_t>(sequence),
+                         static_cast<std::uint8_t>(sequence >> 8)});
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto block = blocks.subspan(i * BlockBytes, std::min(BlockBytes, blocks.size() - i * BlockBytes));
+    out.insert(out.end(), block.begin(), block.end());
+    putU32(out, blockCheck(static_cast<std::uint16_t>(sequence + i), block));
+  }
+  // The frame's check covers everything after the start byte, the blocks' checks too.
+  putU32(out, crc32(std::span(out.data() + start + 1, out.size() - start - 1)));
 }
 
 std::vector<std::uint8_t> encodeFrame(std::uint8_t type, std::uint8_t tag,

@@ -19,9 +19,13 @@ namespace quenby::brom {
 // Appends the frame (type, tag, payload) to out. The payload must not exceed MaxFramePayload.
 void appendFrame(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8_t tag,
                  std::span<const std::uint8_t> payload);
-// Appends a DATA frame: the sequence number, then the block's bytes.
+// A DATA block's check: the CRC-32 of its number (u16, little-endian) and its bytes. The number
+// is in the check so that a block is only taken where it belongs.
+std::uint32_t blockCheck(std::uint16_t number, std::span<const std::uint8_t> block);
+// Appends a DATA frame: the sequence number (the first block's), then up to MaxFrameBlocks
+// consecutive blocks of BlockBytes (the last may be shorter), each followed by its check.
 void appendDataFrame(std::vector<std::uint8_t>& out, std::uint16_t sequence,
-                     std::span<const std::uint8_t> block);
+                     std::span<const std::uint8_t> blocks);
 std::vector<std::uint8_t> encodeFrame(std::uint8_t type, std::uint8_t tag,
                                       std::span<const std::uint8_t> payload = {});
 

@@ -89,7 +89,6 @@ class Session {
   SessionLink& link_;
   const DownloadPlan& plan_;
   DownloadReport& report_;
-  bool noisy_ = false;  // a DATA frame has been lost: one block a frame from then on
 };
 
 void Session::tellStation(std::uint32_t notice) const {
@@ -254,7 +253,7 @@ std::uint32_t Session::sendAgent() {
   putU32(begin, agent.payloadCrc);
   if (auto r = command(DaBegin, begin, nullptr); r != result::Success) return r;
 
-  const TransferEnd end = sendPayload(link_, agent.payload, meter, noisy_);
+  const TransferEnd end = sendPayload(link_, agent.payload, meter);
   switch (end.kind) {
     case TransferEnd::Done:
       break;
@@ -347,7 +346,7 @@ std::uint32_t Session::writeRegion(const Region& region, std::span<const std::ui
   begin.insert(begin.end(), region.name.begin(), region.name.end());
   if (auto r = command(RegionBegin, begin, nullptr); r != result::Success) return r;
 
-  if (sendPayload(link_, bytes, meter, noisy_).kind != TransferEnd::Done)
+  if (sendPayload(link_, bytes, meter).kind != TransferEnd::Done)
     return result::DownloadFailed;
   if (auto r = command(Verify, {}, nullptr); r != result::Success) return r;
 

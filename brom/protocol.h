@@ -22,7 +22,8 @@ inline constexpr std::uint8_t FrameStart = 0xC3;
 inline constexpr std::size_t FrameHeaderBytes = 5;  // start, type, tag, length (2)
 inline constexpr std::size_t FrameCheckBytes = 4;   // CRC-32 over type, tag, length, payload
 inline constexpr std::size_t FrameOverheadBytes = FrameHeaderBytes + FrameCheckBytes;
-inline constexpr std::size_t MaxFramePayload = 4098;  // DATA: sequence and four blocks
+// DATA: sequence and eight blocks, each with its check.
+inline constexpr std::size_t MaxFramePayload = 4130;
 // The module's frames are short: a receiver of module frames takes a longer length for a false
 // start at once instead of waiting for kilobytes of answers to fill it.
 inline constexpr std::size_t MaxAnswerPayload = 16;
@@ -49,6 +50,7 @@ inline constexpr std::uint8_t Ack = 0x90;
 inline constexpr std::uint8_t Nak = 0x91;
 inline constexpr std::uint8_t FlashInfo = 0x92;
 inline constexpr std::uint8_t Busy = 0x93;
+inline constexpr std::uint8_t Part = 0x94;
 }  // namespace frame
 
 // Payload sizes of the fixed-size frames.
@@ -57,6 +59,7 @@ inline constexpr std::size_t AckPayload = 2;                // sequence u16
 inline constexpr std::size_t NakPayload = 3;                // sequence u16, reason u8
 inline constexpr std::size_t FlashInfoPayload = 5;          // device u32, identified u8
 inline constexpr std::size_t BusyPayload = 2;               // sequence u16
+inline constexpr std::size_t PartPayload = 3;               // sequence u16, kept blocks u8
 inline constexpr std::size_t DaBeginPayload = 12;           // chip value, length, CRC-32
 inline constexpr std::size_t RegionBeginFixedPayload = 13;  // address, length, CRC-32, name length
 inline constexpr std::size_t DataSequenceBytes = 2;
@@ -87,13 +90,14 @@ inline constexpr std::uint8_t VersionUnknown = 9;
 }  // namespace nak
 
 // ---- Data transfer ---------------------------------------------------------------------------
-inline constexpr std::size_t BlockBytes = 1024;
-// A DATA frame carries 1 to 4 consecutive blocks: 4 while no frame has been lost in the session
-// (less framing on a clean line), 1 from the first loss on (less to send again on a noisy one).
-inline constexpr std::size_t MaxFrameBlocks = 4;
-inline constexpr std::size_t WindowBlocks = 32;  // from the oldest unacknowledged block
+inline constexpr std::size_t BlockBytes = 512;
+// Every block in a DATA frame carries a CRC-32 of its number (u16) and its bytes, so that the
+// module keeps the good blocks of a damaged frame and only the damaged ones go again.
+inline constexpr std::size_t BlockCheckBytes = 4;
+inline constexpr std::size_t MaxFrameBlocks = 8;  // consecutive blocks in one DATA frame
+inline constexpr std::size_t WindowBlocks = 64;   // from the oldest unacknowledged block
 inline constexpr int MaxBlockFailures = 8;       // the 8th failure of a block ends it
-// Sequence numbers are 16 bits and start from 0 for every payload.
+// Sequence numbers are 16 bits and start from 0 for every payload: 32 MiB at most.
 inline constexpr std::size_t MaxPayloadBlocks = 0x10000;
 inline constexpr std::size_t MaxRegionNameChars = 31;
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "brom/byte_order.h"
 #include "brom/crc.h"
 #include "brom/frame_codec.h"
 #include "brom/protocol.h"
@@ -105,18 +106,25 @@ TEST(FrameCodec, RoundTripsEveryPayloadSizeInAnyChunking) {
   }
 }
 
-TEST(FrameCodec, DataFrameCarriesSequenceThenBlock) {
+TEST(FrameCodec, DataFrameCarriesSequenceThenBlocksEachWithItsCheck) {
   Bytes stream;
-  const Bytes block = pattern(100);
-  appendDataFrame(stream, 0x1234, block);
+  const Bytes blocks = pattern(BlockBytes + 100);
+  appendDataFrame(stream, 0x1234, blocks);
   const Decoded d = decodeAll(stream);
   ASSERT_EQ(d.frames.size(), 1u);
   EXPECT_EQ(d.frames[0].first, frame::Data);
+  const auto first = std::span(blocks).first(BlockBytes);
+  const auto second = std::span(blocks).subspan(BlockBytes);
   Bytes expected = {0x34, 0x12};
-  expected.insert(expected.end(), block.begin(), block.end());
+  expected.insert(expected.end(), first.begin(), first.end());
+  putU32(expected, blockCheck(0x1234, first));
+  expected.insert(expected.end(), second.begin(), second.end());
+  putU32(expected, blockCheck(0x1235, second));
   EXPECT_EQ(d.frames[0].second, expected);
-  // Eleven bytes of framing per block: start, type, tag, length, sequence, CRC-32.
-  EXPECT_EQ(stream.size(), block.size() + 11);
+  // The block's number is part of its check: the same bytes as another block do not pass.
+  EXPECT_NE(blockCheck(0x1234, first), blockCheck(0x1235, first));
+  // Framing: start, type, tag, length, sequence and CRC-32, and four bytes a block.
+  EXPECT_EQ(stream.size(), blocks.size() + 11 + 2 * 4);
 }
 
 TEST(FrameCodec, ResynchronisesFromTheByteAfterAFalseStart) {
@@ -125,8 +133,8 @@ TEST(FrameCodec, ResynchronisesFromTheByteAfterAFalseStart) {
   Bytes badCheck;
   appendDataFrame(badCheck, 3, pattern(10));
   badCheck[8] ^= 0x40;  // a payload bit flipped on the line
-  // Length 4099: one more than any frame may carry.
-  const Bytes oversize = {FrameStart, frame::Data, NoTag, 0x03, 0x10};
+  // Length 4131: one more than any frame may carry.
+  const Bytes oversize = {FrameStart, frame::Data, NoTag, 0x23, 0x10};
   // A stray start byte with a plausible length: the frames behind it are part of its "payload"
   // until its check fails, and are still found.
   const Bytes falseStart = {FrameStart, frame::Ack, 0x00, 0x08, 0x00};
@@ -186,7 +194,7 @@ TEST(FrameCodec, CatchesTheTwoBitErrorThatACrc16MissesInA4KiBFrame) {
 
   // The frame check catches two flipped bits anywhere in a frame.
   Bytes frame;
-  appendDataFrame(frame, 0, pattern(BlockBytes));
+  appendDataFrame(frame, 0, pattern(MaxFrameBlocks * BlockBytes));
   for (std::size_t distance : {std::size_t{1}, std::size_t{8 * 512 + 3}, frame.size() * 8 - 41}) {
     Bytes bad = frame;
     const std::size_t a = 8, b = a + distance;

@@ -34,11 +34,12 @@ constexpr std::uint32_t Mt3329 = 3072;
 constexpr std::uint32_t Mt3318 = 0x100800;
 constexpr std::uint32_t Speed921600 = 1;
 constexpr std::uint32_t Speed460800 = 2;
-constexpr std::size_t AgentBytes = 10000;    // ten blocks, the last one short: three frames
-constexpr std::size_t RomBytes = 0x5000;     // twenty blocks: five frames
-constexpr std::size_t ConfigBytes = 0x1000;  // four blocks: one frame
-// DATA frames of a download on a clean line: four blocks each.
+constexpr std::size_t AgentBytes = 10000;    // twenty blocks, the last one short: three frames
+constexpr std::size_t RomBytes = 0x5000;     // forty blocks: five frames
+constexpr std::size_t ConfigBytes = 0x1000;  // eight blocks: one frame
+// DATA frames and blocks of a download on a clean line: eight blocks a frame.
 constexpr int AllFrames = 3 + 5 + 1;
+constexpr int AllBlocks = 20 + 40 + 8;
 // First blocks of frames: the second frame, and the last one of the first region.
 constexpr int SecondFrame = static_cast<int>(MaxFrameBlocks);
 constexpr int LastRomFrame = static_cast<int>(RomBytes / BlockBytes - MaxFrameBlocks);
@@ -255,9 +256,12 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
     int times;
     int lostBlock;
     std::uint32_t result;
+    int partFrame = -1;  // a frame of the first region whose second block arrives damaged
   };
   const Case cases[] = {
       {"agent block damaged once", SecondFrame, -1, 1, -1, result::Success},
+      // The module keeps the good blocks of the damaged frame: only the bad one goes again.
+      {"one block of a frame damaged", -1, -1, 0, -1, result::Success, SecondFrame},
       {"agent block damaged up to its last chance", 0, -1, MaxBlockFailures - 1, -1,
        result::Success},
       {"image block damaged up to its last chance", -1, SecondFrame, MaxBlockFailures - 1, -1,
@@ -277,6 +281,7 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
     script.damagedImageBlock = c.imageBlock;
     script.damageTimes = c.times;
     script.lostImageBlock = c.lostBlock;
+    script.partImageFrame = c.partFrame;
     FakeModule module(ports, 1, script);
     ASSERT_TRUE(module.ok());
     const Outcome out = download(1);
@@ -285,6 +290,7 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
     if (c.result == result::Success) {
       expectWholeDownload(log);
       EXPECT_GT(log.dataFrames, AllFrames) << "the damaged block went again";
+      if (c.partFrame >= 0) EXPECT_EQ(log.dataBlocks, AllBlocks + 1);
     } else {
       EXPECT_FALSE(log.finished);
     }

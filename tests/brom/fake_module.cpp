@@ -158,6 +158,7 @@ class ModuleSide {
         target_ = &log_.regions.back().bytes;
         damaged_ = log_.regions.size() == 1 ? script_.damagedImageBlock : -1;
         lost_ = log_.regions.size() == 1 ? script_.lostImageBlock : -1;
+        part_ = log_.regions.size() == 1 ? script_.partImageFrame : -1;
         damageLeft_ = script_.damageTimes;
         expected_ = 0;
         held_.clear();
@@ -205,13 +206,31 @@ class ModuleSide {
     }
     // A frame carries one or more blocks from block `seq` on. Blocks out of order wait for the
     // ones before them; blocks had already are answered again and not kept twice.
+    // Each block is followed by its check; a short block is the payload's last.
     const auto data = payload.subspan(DataSequenceBytes);
-    for (std::size_t at = 0; at < data.size(); at += BlockBytes) {
-      const auto n = static_cast<std::uint16_t>(seq + at / BlockBytes);
-      const auto piece = data.subspan(at, std::min(BlockBytes, data.size() - at));
-      if (n >= expected_ && !held_.count(n)) held_[n].assign(piece.begin(), piece.end());
+    const bool partly = seq == part_;
+    if (partly) part_ = -1;
+    for (std::size_t at = 0, n = seq; at + BlockCheckBytes < data.size(); ++n) {
+      const std::size_t size = std::min(BlockBytes, data.size() - at - BlockCheckBytes);
+      const auto piece = data.subspan(at, size);
+      if (getU32(piece.data() + size) != blockCheck(static_cast<std::uint16_t>(n), piece)) {
+        nak(expected_, nak::BadCheck);
+        return;
+      }
+      ++log_.dataBlocks;
+      const bool damaged = partly && n == seq + 1u;
+      if (!damaged && n >= expected_ && !held_.count(n)) held_[n].assign(piece.begin(), piece.end());
+      at += size + BlockCheckBytes;
     }
-    ack(seq);
+    if (partly) {
+      tag_ = NoTag;
+      std::vector<std::uint8_t> p;
+      putU16(p, seq);
+      putU8(p, 0xFF & ~0x02);
+      answer(frame::Part, p);
+    } else {
+      ack(seq);
+    }
     for (auto it = held_.find(expected_); it != held_.end(); it = held_.find(expected_)) {
       target_->insert(target_->end(), it->second.begin(), it->second.end());
       held_.erase(it);
@@ -230,6 +249,7 @@ class ModuleSide {
   int damaged_ = -1;
   int damageLeft_ = 0;
   int lost_ = -1;
+  int part_ = -1;
   std::map<std::uint16_t, std::vector<std::uint8_t>> held_;
   std::uint8_t tag_ = NoTag;
   std::uint8_t lastType_ = 0;

@@ -26,6 +26,9 @@ struct ModuleScript {
   int damageTimes = 0;
   // A DATA block of the first region that is lost on the line once (no answer at all); -1: none.
   int lostImageBlock = -1;
+  // A DATA frame of the first region (by its first block) whose second block arrives damaged
+  // once: the others are kept and answered PART; -1: none.
+  int partImageFrame = -1;
   std::optional<std::uint8_t> aliveByte = 0xD5;
   std::uint32_t flashDevice = 3;
   std::uint8_t flashIdentified = 1;
@@ -46,6 +49,7 @@ struct ModuleLog {
   };
   std::vector<Region> regions;
   int dataFrames = 0;  // DATA frames received, repeats included
+  int dataBlocks = 0;  // the blocks in them
   int repeats = 0;     // commands received again with the same tag
   bool aborted = false;
   bool finished = false;

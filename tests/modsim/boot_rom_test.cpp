@@ -24,10 +24,16 @@ std::string words(std::initializer_list<std::uint32_t> list) {
   return out;
 }
 
+// A DATA payload: the sequence number, then the data cut into blocks, each with its check.
 std::string block(std::uint16_t sequence, std::string_view data) {
   std::string out;
   appendU16(out, sequence);
-  return out.append(data);
+  for (std::size_t at = 0; at < data.size(); at += MaxBlockData, ++sequence) {
+    const std::string_view piece = data.substr(at, MaxBlockData);
+    out.append(piece);
+    appendU32(out, blockCheck(sequence, piece));
+  }
+  return out;
 }
 
 std::string pseudoRandom(std::size_t n, std::uint32_t seed) {
@@ -493,11 +499,17 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
   std::string brokenCheck = encodeFrame(FrameType::Data, NoTag, block(0, "x"));
   brokenCheck.back() ^= 0x01;
   const std::string full(MaxBlockData, 'x');
+  // Both blocks in one frame, the second's data damaged on the line: the first is taken.
+  std::string secondDamaged = encodeFrame(FrameType::Data, NoTag, block(0, full + full));
+  secondDamaged[FrameHeaderSize + 2 + MaxBlockData + BlockCheckSize + 7] ^= 0x10;
   const Case blocks[] = {
       {"bad check", brokenCheck, nakFrame(NoTag, 0, NakReason::BadCheck)},
       {"no data", encodeFrame(FrameType::Data, NoTag, block(0, "")), nakFrame(NoTag, 0, NakReason::BadCheck)},
       {"a block and a bit", encodeFrame(FrameType::Data, NoTag, block(0, full + "x")), nakFrame(NoTag, 0, NakReason::NotExpected)},
       {"short block that is not the last", encodeFrame(FrameType::Data, NoTag, block(0, "x")), nakFrame(NoTag, 0, NakReason::NotExpected)},
+      {"damaged frame with a good block", secondDamaged, partFrame(0, 0x01)},
+      {"the damaged block again", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
+      {"the one before", encodeFrame(FrameType::Data, NoTag, block(0, full)), ackFrame(NoTag, 0)},
       {"out of order", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
       {"the one before", encodeFrame(FrameType::Data, NoTag, block(0, full)), ackFrame(NoTag, 0)},
       {"again", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
@@ -527,7 +539,7 @@ TEST(BootRom, RepeatedCommandIsAnsweredAgainAndAppliedOnce) {
   // DA_BEGIN's ACK was lost: the same ACK again, and the blocks taken so far are kept.
   line.repeatFrame(FrameType::DaBegin, begin);
   EXPECT_EQ(line.answer(), ackFrame(line.lastTag, NoSequence));
-  for (std::size_t n = 5; n < 9; ++n) sendBlock(n);
+  for (std::size_t n = 5; n * MaxBlockData < kAgent.size(); ++n) sendBlock(n);
   line.answer();
   line.sendFrame(FrameType::DaEnd);
   const std::string started = line.answer();

@@ -1,5 +1,6 @@
 #include "tools/modsim/boot_frames.h"
 
+#include <algorithm>
 #include <array>
 
 namespace quenby::modsim {
@@ -84,6 +85,27 @@ std::string busyFrame(std::uint8_t tag, std::uint16_t sequence) {
   return encodeFrame(FrameType::Busy, tag, payload);
 }
 
+std::string partFrame(std::uint16_t sequence, std::uint8_t kept) {
+  std::string payload;
+  appendU16(payload, sequence);
+  payload.push_back(static_cast<char>(kept));
+  return encodeFrame(FrameType::Part, NoTag, payload);
+}
+
+std::uint32_t blockCheck(std::uint16_t number, std::string_view data) {
+  std::string n;
+  appendU16(n, number);
+  Crc32 crc;
+  crc.update(n);
+  crc.update(data);
+  return crc.value();
+}
+
+void FrameReceiver::dropDamaged() {
+  pending_.erase(0, std::min(damagedRest_, pending_.size()));
+  damagedRest_ = 0;
+}
+
 void FrameReceiver::push(std::uint8_t byte, std::int64_t now) {
   pending_.push_back(static_cast<char>(byte));
   lastByteAt_ = now;
@@ -98,6 +120,7 @@ std::optional<Received> FrameReceiver::next(std::int64_t now) {
   constexpr std::size_t kTypeAt = 1;
   constexpr std::size_t kTagAt = 2;
   constexpr std::size_t kLengthAt = 3;
+  damagedRest_ = 0;
   while (!pending_.empty()) {
     const auto first = static_cast<std::uint8_t>(pending_[0]);
     if (first != FrameStartByte) {
@@ -126,8 +149,10 @@ std::optional<Received> FrameReceiver::next(std::int64_t now) {
     const bool good = readU32(frame, FrameHeaderSize + length) == crc32Of(frame.substr(1, FrameHeaderSize - 1 + length));
     if (!good) {
       const auto type = static_cast<std::uint8_t>(frame[kTypeAt]);
+      Received r{Received::Kind::Damaged, type, NoTag, data ? std::string(frame.substr(FrameHeaderSize, length)) : "", 0};
+      damagedRest_ = total - 1;
       pending_.erase(0, 1);  // look on from the byte after this start byte
-      return Received{Received::Kind::Damaged, type, NoTag, {}, 0};
+      return r;
     }
     Received r{Received::Kind::Frame, static_cast<std::uint8_t>(frame[kTypeAt]),
                static_cast<std::uint8_t>(frame[kTagAt]), std::string(frame.substr(FrameHeaderSize, length)), 0};

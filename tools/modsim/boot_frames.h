@@ -19,11 +19,14 @@ inline constexpr std::uint8_t SyncAnswerByte = 0x5A;   // boot ROM: alive
 inline constexpr std::uint8_t AgentAliveByte = 0xD5;   // Download Agent: running
 inline constexpr std::uint8_t FrameStartByte = 0xC3;
 
-// Largest payload of one frame, and of one DATA block's data.
-inline constexpr std::size_t MaxFramePayload = 4098;
-inline constexpr std::size_t MaxBlockData = 1024;
-// A DATA frame carries 1 to 4 consecutive blocks, numbered by its first.
-inline constexpr std::size_t MaxFrameBlocks = 4;
+// Largest payload of one frame (DATA: sequence and eight blocks with their checks), and of one
+// DATA block's data.
+inline constexpr std::size_t MaxFramePayload = 4130;
+inline constexpr std::size_t MaxBlockData = 512;
+// Each block in a DATA frame is followed by the CRC-32 of its number (u16) and its data.
+inline constexpr std::size_t BlockCheckSize = 4;
+// A DATA frame carries 1 to 8 consecutive blocks, numbered by its first.
+inline constexpr std::size_t MaxFrameBlocks = 8;
 // Longest payload of any other frame: a longer length in one is a false start at once.
 inline constexpr std::size_t MaxCommandPayload = 64;
 // Start, type, tag and length before the payload; the check after it.
@@ -52,6 +55,7 @@ enum class FrameType : std::uint8_t {
   Nak = 0x91,
   FlashInfo = 0x92,
   Busy = 0x93,
+  Part = 0x94,
 };
 
 enum class NakReason : std::uint8_t {
@@ -89,9 +93,14 @@ std::string encodeFrame(FrameType type, std::uint8_t tag, std::string_view paylo
 std::string ackFrame(std::uint8_t tag, std::uint16_t sequence);
 std::string nakFrame(std::uint8_t tag, std::uint16_t sequence, NakReason reason);
 std::string busyFrame(std::uint8_t tag, std::uint16_t sequence);
-
+// The answer to a damaged DATA frame some of whose blocks were good: bit i of `kept` set when
+// block sequence + i was taken.
+std::string partFrame(std::uint16_t sequence, std::uint8_t kept);
+// A DATA block's check: CRC-32 of its number (u16, little-endian) and its data.
+std::uint32_t blockCheck(std::uint16_t number, std::string_view data);
 // What the receiver makes of the bytes: a good frame, a frame that failed its check (its type
-// and tag cannot be trusted), or a single byte outside frames (a sync byte, or noise).
+// and tag cannot be trusted; one that says it is DATA comes with its payload, whose blocks may
+// still be good by their own checks), or a single byte outside frames (a sync byte, or noise).
 struct Received {
   enum class Kind { Frame, Damaged, Loose };
   Kind kind = Kind::Loose;
@@ -118,11 +127,18 @@ class FrameReceiver {
   bool inFrame() const { return !pending_.empty(); }
   // When an unfinished frame is given up, if one waits.
   std::optional<std::int64_t> expiresAt() const;
+  // The damaged frame just given was a real frame (blocks in it were good by their checks):
+  // scanning resumes after its end instead of after its start byte.
+  void dropDamaged();
   // Forgets every byte.
-  void reset() { pending_.clear(); }
+  void reset() {
+    pending_.clear();
+    damagedRest_ = 0;
+  }
 
  private:
   std::string pending_;  // from a start byte on
+  std::size_t damagedRest_ = 0;  // bytes after the start byte of the damaged frame just given
   std::int64_t lastByteAt_ = 0;
 };
 

@@ -104,8 +104,10 @@ void BootRom::takeReceived(const Received& r, Millis now) {
       }
       return;
     case Received::Kind::Damaged:
-      // Its type and tag cannot be trusted: say that a frame was lost, and which block comes next
-      // in order when blocks are coming; the host sends again what it misses.
+      // Blocks that hold by their own checks are taken; otherwise its type and tag cannot be
+      // trusted: say that a frame was lost, and which block comes next in order when blocks are
+      // coming; the host sends again what it misses.
+      if (salvage(r)) return;
       send(nakFrame(NoTag, takesBlocks() ? static_cast<std::uint16_t>(transfer_.nextInOrder) : NoSequence,
                     NakReason::BadCheck));
       return;
@@ -144,7 +146,7 @@ void BootRom::advance(Millis now) {
     if (stage_ == Stage::Verifying)
       send(busyFrame(lastTag_, NoSequence));
     else
-      send(busyFrame(NoTag, static_cast<std::uint16_t>(*transfer_.unacked.begin())));
+      send(busyFrame(NoTag, static_cast<std::uint16_t>(transfer_.unacked.begin()->first)));
     nextBusyAt_ = now + BusyIntervalMs;
   }
   const bool working = !writer_.idle() || stage_ == Stage::Verifying || stage_ == Stage::Finishing;
@@ -343,36 +345,77 @@ void BootRom::onFinish(std::uint8_t tag, Millis now) {
   finishAt_ = now + FinishLingerMs;
 }
 
+std::optional<std::vector<BootRom::Piece>> BootRom::cutBlocks(std::string_view payload) const {
+  const Transfer& t = transfer_;
+  if (payload.size() <= kSequenceSize) return std::nullopt;
+  std::vector<Piece> pieces;
+  std::size_t at = kSequenceSize;
+  for (std::uint32_t n = readU16(payload, 0); at < payload.size(); ++n) {
+    if (n >= t.blocks || pieces.size() == MaxFrameBlocks) return std::nullopt;
+    const std::size_t size = std::min<std::uint64_t>(MaxBlockData, t.length - std::uint64_t{n} * MaxBlockData);
+    if (payload.size() - at < size + BlockCheckSize) return std::nullopt;
+    const std::string_view data = payload.substr(at, size);
+    pieces.push_back({n, data, readU32(payload, at + size) == blockCheck(static_cast<std::uint16_t>(n), data)});
+    at += size + BlockCheckSize;
+  }
+  return pieces;
+}
+
 void BootRom::handleBlock(const Received& frame) {
-  // DATA: sequence u16 (the first block's number), then 1 to 4 blocks; only the payload's last
-  // block may be short.
+  // DATA: sequence u16 (the first block's number), then 1 to 8 blocks, each with its check; only
+  // the payload's last block may be short.
   const std::string_view payload = frame.payload;
-  if (payload.size() <= kSequenceSize || payload.size() > kSequenceSize + MaxFrameBlocks * MaxBlockData)
-    return send(nakFrame(NoTag, static_cast<std::uint16_t>(transfer_.nextInOrder), NakReason::BadCheck));
+  const auto badFrame = [&] {
+    send(nakFrame(NoTag, static_cast<std::uint16_t>(transfer_.nextInOrder), NakReason::BadCheck));
+  };
+  if (payload.size() <= kSequenceSize) return badFrame();
   const std::uint16_t sequence = readU16(payload, 0);
-  const std::string_view data = payload.substr(kSequenceSize);
-  const auto count = static_cast<std::uint32_t>((data.size() + MaxBlockData - 1) / MaxBlockData);
+  const std::optional<std::vector<Piece>> pieces = cutBlocks(payload);
+  if (!pieces) return send(nakFrame(NoTag, sequence, NakReason::NotExpected));
+  if (!std::all_of(pieces->begin(), pieces->end(), [](const Piece& p) { return p.good; })) return badFrame();
   Transfer& t = transfer_;
-  const std::uint64_t end = static_cast<std::uint64_t>(sequence) + count;
-  const std::uint64_t fits = std::min<std::uint64_t>(count * MaxBlockData, t.length - std::min<std::uint64_t>(t.length, sequence * static_cast<std::uint64_t>(MaxBlockData)));
-  if (end > t.blocks || data.size() != fits) return send(nakFrame(NoTag, sequence, NakReason::NotExpected));
-  const auto had = [&](std::uint32_t n) { return n < t.nextInOrder || t.held.count(n) > 0; };
-  bool all = true;
-  for (std::uint32_t n = sequence; n < end; ++n) all = all && had(n);
-  if (all) {
+  if (std::all_of(pieces->begin(), pieces->end(), [&](const Piece& p) { return hasBlock(p.number); })) {
     // Blocks sent again whose ACK was lost: answered again, never written twice.
     if (t.unacked.count(sequence)) return send(busyFrame(NoTag, sequence));
     return send(ackFrame(NoTag, sequence));
   }
   if (sequence >= t.nextInOrder + MaxHeldBlocks) return send(nakFrame(NoTag, sequence, NakReason::OutOfSequence));
-  if (sequence == t.nextInOrder && blockCorrupted()) return send(nakFrame(NoTag, sequence, NakReason::BadCheck));
+  if (sequence == t.nextInOrder && blockCorrupted()) return badFrame();
   if (stage_ == Stage::RegionData && settings_.flashWriteError && regionsBegun_ == 1 && sequence == 0)
     return send(nakFrame(NoTag, sequence, NakReason::FlashWriteError));
-  for (std::uint32_t n = sequence; n < end; ++n)
-    if (!had(n)) t.held.emplace(n, std::string(data.substr((n - sequence) * MaxBlockData, MaxBlockData)));
-  t.unacked.insert(sequence);
+  keep(sequence, *pieces, 0);
+}
+
+bool BootRom::salvage(const Received& frame) {
+  if (!takesBlocks() || frame.type != static_cast<std::uint8_t>(FrameType::Data)) return false;
+  const std::optional<std::vector<Piece>> pieces = cutBlocks(frame.payload);
+  if (!pieces) return false;
+  // A block's check covers its number, so a good block is where the damaged header says it is.
+  std::uint8_t kept = 0;
+  for (std::size_t i = 0; i < pieces->size(); ++i) {
+    const Piece& p = (*pieces)[i];
+    if (p.good && p.number < transfer_.nextInOrder + MaxHeldBlocks) kept |= static_cast<std::uint8_t>(1u << i);
+  }
+  if (kept == 0) return false;
+  frames_.dropDamaged();
+  const auto sequence = static_cast<std::uint32_t>(readU16(frame.payload, 0));
+  if (transfer_.unacked.count(sequence)) {
+    send(busyFrame(NoTag, static_cast<std::uint16_t>(sequence)));
+    return true;
+  }
+  keep(sequence, *pieces, kept);
+  return true;
+}
+
+void BootRom::keep(std::uint32_t sequence, const std::vector<Piece>& pieces, std::uint8_t kept) {
+  Transfer& t = transfer_;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const bool wanted = kept == 0 || (kept & (1u << i));
+    if (wanted && !hasBlock(pieces[i].number)) t.held.emplace(pieces[i].number, std::string(pieces[i].data));
+  }
+  t.unacked.emplace(sequence, kept);
   moveOn();
-  if (t.unacked.count(sequence)) send(busyFrame(NoTag, sequence));
+  if (t.unacked.count(sequence)) send(busyFrame(NoTag, static_cast<std::uint16_t>(sequence)));
 }
 
 void BootRom::moveOn() {
@@ -389,7 +432,9 @@ void BootRom::moveOn() {
   for (const auto& [n, data] : t.held) inMemory += data.size();
   // The Download Agent's own payload goes to memory; a region's blocks wait for room there.
   while (!t.unacked.empty() && (stage_ == Stage::AgentData || inMemory <= AgentMemoryBytes)) {
-    send(ackFrame(NoTag, static_cast<std::uint16_t>(*t.unacked.begin())));
+    const auto [sequence, kept] = *t.unacked.begin();
+    send(kept == 0 ? ackFrame(NoTag, static_cast<std::uint16_t>(sequence))
+                   : partFrame(static_cast<std::uint16_t>(sequence), kept));
     t.unacked.erase(t.unacked.begin());
   }
 }

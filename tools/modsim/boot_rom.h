@@ -129,7 +129,9 @@ class BootRom {
     std::uint64_t received = 0;     // bytes gone on
     Crc32 crc;
     std::map<std::uint32_t, std::string> held;  // blocks received beyond nextInOrder
-    std::set<std::uint32_t> unacked;            // received, held back until memory frees
+    // Answers held back until memory frees, by frame: the kept-blocks bits of a damaged frame
+    // whose good blocks were taken (PART), or 0 for a whole frame (ACK).
+    std::map<std::uint32_t, std::uint8_t> unacked;
   };
 
   struct Region {
@@ -144,6 +146,21 @@ class BootRom {
   void takeReceived(const Received& r, Millis now);
   void handleFrame(const Received& frame, Millis now);
   void handleBlock(const Received& frame);
+  // A DATA frame cut where the module expects its blocks: from its sequence number on, each
+  // MaxBlockData long but the payload's last, each followed by its check.
+  struct Piece {
+    std::uint32_t number = 0;
+    std::string_view data;
+    bool good = false;  // its check holds
+  };
+  std::optional<std::vector<Piece>> cutBlocks(std::string_view payload) const;
+  // Takes the good blocks of a damaged DATA frame; false when none was good.
+  bool salvage(const Received& frame);
+  bool hasBlock(std::uint32_t n) const {
+    return n < transfer_.nextInOrder || transfer_.held.count(n) > 0;
+  }
+  // Keeps the blocks and answers the frame in turn: at once while memory allows, else BUSY.
+  void keep(std::uint32_t sequence, const std::vector<Piece>& pieces, std::uint8_t kept);
   void onHello(std::uint8_t tag, std::string_view payload);
   void onSetBaud(std::uint8_t tag, std::string_view payload, Millis now);
   void onDaBegin(std::uint8_t tag, std::string_view payload);
