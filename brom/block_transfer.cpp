@@ -18,10 +18,12 @@ constexpr unsigned AllKept = 0xFF;
 
 class Transfer {
  public:
-  Transfer(SessionLink& link, std::span<const std::uint8_t> payload, ProgressMeter& meter)
+  Transfer(SessionLink& link, std::span<const std::uint8_t> payload, ProgressMeter& meter,
+           bool& noisy)
       : link_(link),
         payload_(payload),
         meter_(meter),
+        noisy_(noisy),
         blocks_((payload.size() + BlockBytes - 1) / BlockBytes),
         state_(blocks_) {}
 
@@ -64,6 +66,7 @@ class Transfer {
   SessionLink& link_;
   std::span<const std::uint8_t> payload_;
   ProgressMeter& meter_;
+  bool& noisy_;  // a block has been lost in this session: CHECKED_DATA from now on
   const std::size_t blocks_;
   std::vector<Block> state_;
   std::map<std::size_t, Sending> onTheWay_;  // by first block
@@ -105,7 +108,7 @@ TransferEnd Transfer::run() {
     if (w == Wait::Failed) return {TransferEnd::LineFailed};
 
     if (piece.count > 0) {
-      switch (link_.sendData(static_cast<std::uint16_t>(piece.first), blocks(piece))) {
+      switch (link_.sendData(static_cast<std::uint16_t>(piece.first), blocks(piece), noisy_)) {
         case Wait::Got:
           break;
         case Wait::Stopped:
@@ -208,6 +211,7 @@ bool Transfer::settle(SendingAt sending, unsigned kept) {
       continue;
     }
     b.resend = true;
+    noisy_ = true;
     if (++b.failures >= MaxBlockFailures) chances = false;
   }
   onTheWay_.erase(sending);
@@ -217,9 +221,9 @@ bool Transfer::settle(SendingAt sending, unsigned kept) {
 }  // namespace
 
 TransferEnd sendPayload(SessionLink& link, std::span<const std::uint8_t> payload,
-                        ProgressMeter& meter) {
+                        ProgressMeter& meter, bool& noisy) {
   if (payload.size() > MaxPayloadBlocks * BlockBytes) return {TransferEnd::Refused, 0};
-  return Transfer(link, payload, meter).run();
+  return Transfer(link, payload, meter, noisy).run();
 }
 
 }  // namespace quenby::brom

@@ -30,7 +30,9 @@ struct TransferEnd {
   std::uint8_t nakReason = 0;
 };
 
+// noisy: a block has been lost in this session (the transfer sets it); blocks then go in
+// CHECKED_DATA frames instead of DATA.
 TransferEnd sendPayload(SessionLink& link, std::span<const std::uint8_t> payload,
-                        ProgressMeter& meter);
+                        ProgressMeter& meter, bool& noisy);
 
 }  // namespace quenby::brom

@@ -40,21 +40,21 @@ std::uint32_t blockCheck(std::uint16_t number, std::span<const std::uint8_t> blo
 }
 
 void appendDataFrame(std::vector<std::uint8_t>& out, std::uint16_t sequence,
-                     std::span<const std::uint8_t> blocks) {
+                     std::span<const std::uint8_t> blocks, bool checked) {
   blocks = blocks.first(std::min(blocks.size(), MaxFrameBlocks * BlockBytes));
   const std::size_t count = (blocks.size() + BlockBytes - 1) / BlockBytes;
-  const auto length =
-      static_cast<std::uint16_t>(DataSequenceBytes + blocks.size() + count * BlockCheckBytes);
+  const std::size_t checks = checked ? count * BlockCheckBytes : 0;
+  const auto length = static_cast<std::uint16_t>(DataSequenceBytes + blocks.size() + checks);
   const std::size_t start = out.size();
   out.reserve(start + length + FrameOverheadBytes);
-  out.insert(out.end(), {FrameStart, frame::Data, NoTag, static_cast<std::uint8_t>(length),
+  out.insert(out.end(), {FrameStart, checked ? frame::CheckedData : frame::Data, NoTag, static_cast<std::uint8_t>(length),
                          static_cast<std::uint8_t>(length >> 8),
                          static_cast<std::uint8_t>(sequence),
                          static_cast<std::uint8_t>(sequence >> 8)});
   for (std::size_t i = 0; i < count; ++i) {
     const auto block = blocks.subspan(i * BlockBytes, std::min(BlockBytes, blocks.size() - i * BlockBytes));
     out.insert(out.end(), block.begin(), block.end());
-    putU32(out, blockCheck(static_cast<std::uint16_t>(sequence + i), block));
+    if (checked) putU32(out, blockCheck(static_cast<std::uint16_t>(sequence + i), block));
   }
   // The frame's check covers everything after the start byte, the blocks' checks too.
   putU32(out, crc32(std::span(out.data() + start + 1, out.size() - start - 1)));
@@ -111,7 +111,9 @@ FrameDecoder::Event FrameDecoder::next(Clock::time_point now) {
     }
     const std::size_t length = getU16(f + LengthOffset);
     const std::size_t limit =
-        f[TypeOffset] == frame::Data ? maxPayload_ : std::min(maxPayload_, MaxCommandPayload);
+        f[TypeOffset] == frame::Data || f[TypeOffset] == frame::CheckedData
+            ? maxPayload_
+            : std::min(maxPayload_, MaxCommandPayload);
     if (length > limit) {
       ++head_;  // no frame is that long: a false start
       continue;

@@ -22,10 +22,11 @@ void appendFrame(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8_t
 // A DATA block's check: the CRC-32 of its number (u16, little-endian) and its bytes. The number
 // is in the check so that a block is only taken where it belongs.
 std::uint32_t blockCheck(std::uint16_t number, std::span<const std::uint8_t> block);
-// Appends a DATA frame: the sequence number (the first block's), then up to MaxFrameBlocks
-// consecutive blocks of BlockBytes (the last may be shorter), each followed by its check.
+// Appends a DATA frame (checked: CHECKED_DATA): the sequence number (the first block's), then up
+// to MaxFrameBlocks consecutive blocks of BlockBytes (the last may be shorter), in CHECKED_DATA
+// each followed by its check.
 void appendDataFrame(std::vector<std::uint8_t>& out, std::uint16_t sequence,
-                     std::span<const std::uint8_t> blocks);
+                     std::span<const std::uint8_t> blocks, bool checked);
 std::vector<std::uint8_t> encodeFrame(std::uint8_t type, std::uint8_t tag,
                                       std::span<const std::uint8_t> payload = {});
 

@@ -89,6 +89,7 @@ class Session {
   SessionLink& link_;
   const DownloadPlan& plan_;
   DownloadReport& report_;
+  bool noisy_ = false;  // a block has been lost: blocks go with checks of their own from then on
 };
 
 void Session::tellStation(std::uint32_t notice) const {
@@ -253,7 +254,7 @@ std::uint32_t Session::sendAgent() {
   putU32(begin, agent.payloadCrc);
   if (auto r = command(DaBegin, begin, nullptr); r != result::Success) return r;
 
-  const TransferEnd end = sendPayload(link_, agent.payload, meter);
+  const TransferEnd end = sendPayload(link_, agent.payload, meter, noisy_);
   switch (end.kind) {
     case TransferEnd::Done:
       break;
@@ -346,7 +347,7 @@ std::uint32_t Session::writeRegion(const Region& region, std::span<const std::ui
   begin.insert(begin.end(), region.name.begin(), region.name.end());
   if (auto r = command(RegionBegin, begin, nullptr); r != result::Success) return r;
 
-  if (sendPayload(link_, bytes, meter).kind != TransferEnd::Done)
+  if (sendPayload(link_, bytes, meter, noisy_).kind != TransferEnd::Done)
     return result::DownloadFailed;
   if (auto r = command(Verify, {}, nullptr); r != result::Success) return r;
 

@@ -22,7 +22,7 @@ inline constexpr std::uint8_t FrameStart = 0xC3;
 inline constexpr std::size_t FrameHeaderBytes = 5;  // start, type, tag, length (2)
 inline constexpr std::size_t FrameCheckBytes = 4;   // CRC-32 over type, tag, length, payload
 inline constexpr std::size_t FrameOverheadBytes = FrameHeaderBytes + FrameCheckBytes;
-// DATA: sequence and eight blocks, each with its check.
+// CHECKED_DATA: sequence and eight blocks, each with its check.
 inline constexpr std::size_t MaxFramePayload = 4130;
 // The module's frames are short: a receiver of module frames takes a longer length for a false
 // start at once instead of waiting for kilobytes of answers to fill it.
@@ -45,7 +45,8 @@ inline constexpr std::uint8_t RegionBegin = 0x05;
 inline constexpr std::uint8_t Verify = 0x06;
 inline constexpr std::uint8_t Finish = 0x07;
 inline constexpr std::uint8_t Abort = 0x08;
-inline constexpr std::uint8_t Data = 0x10;
+inline constexpr std::uint8_t Data = 0x10;         // blocks under the frame's check only
+inline constexpr std::uint8_t CheckedData = 0x11;  // each block with a check of its own
 inline constexpr std::uint8_t Ack = 0x90;
 inline constexpr std::uint8_t Nak = 0x91;
 inline constexpr std::uint8_t FlashInfo = 0x92;
@@ -91,8 +92,10 @@ inline constexpr std::uint8_t VersionUnknown = 9;
 
 // ---- Data transfer ---------------------------------------------------------------------------
 inline constexpr std::size_t BlockBytes = 512;
-// Every block in a DATA frame carries a CRC-32 of its number (u16) and its bytes, so that the
-// module keeps the good blocks of a damaged frame and only the damaged ones go again.
+// A DATA frame's blocks are checked by the frame's CRC-32 alone: least framing on a clean line.
+// From the first loss in a session the host sends CHECKED_DATA frames instead, where every block
+// carries a CRC-32 of its number (u16) and its bytes, so that the module keeps the good blocks of
+// a damaged frame and only the damaged ones go again.
 inline constexpr std::size_t BlockCheckBytes = 4;
 inline constexpr std::size_t MaxFrameBlocks = 8;  // consecutive blocks in one DATA frame
 inline constexpr std::size_t WindowBlocks = 64;   // from the oldest unacknowledged block

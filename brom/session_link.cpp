@@ -73,9 +73,9 @@ SessionLink::Wait SessionLink::sendFrame(std::uint8_t type, std::uint8_t tag,
 }
 
 SessionLink::Wait SessionLink::sendData(std::uint16_t sequence,
-                                        std::span<const std::uint8_t> block) {
+                                        std::span<const std::uint8_t> blocks, bool checked) {
   out_.clear();
-  appendDataFrame(out_, sequence, block);
+  appendDataFrame(out_, sequence, blocks, checked);
   return write(out_, true);
 }
 

@@ -43,7 +43,7 @@ class SessionLink {
   // ---- Out ----
   Wait sendByte(std::uint8_t byte);
   Wait sendFrame(std::uint8_t type, std::uint8_t tag, std::span<const std::uint8_t> payload = {});
-  Wait sendData(std::uint16_t sequence, std::span<const std::uint8_t> block);
+  Wait sendData(std::uint16_t sequence, std::span<const std::uint8_t> blocks, bool checked);
   // When the line will have carried every byte written so far: the port may take bytes faster
   // than the line carries them (the kernel's queue, a terminal's buffer), so this is reckoned
   // from the line time of each write. Answers cannot come before it.

@@ -106,32 +106,34 @@ TEST(FrameCodec, RoundTripsEveryPayloadSizeInAnyChunking) {
   }
 }
 
-TEST(FrameCodec, DataFrameCarriesSequenceThenBlocksEachWithItsCheck) {
-  Bytes stream;
+TEST(FrameCodec, DataFramesCarrySequenceThenBlocksWithOrWithoutTheirChecks) {
   const Bytes blocks = pattern(BlockBytes + 100);
-  appendDataFrame(stream, 0x1234, blocks);
-  const Decoded d = decodeAll(stream);
-  ASSERT_EQ(d.frames.size(), 1u);
-  EXPECT_EQ(d.frames[0].first, frame::Data);
   const auto first = std::span(blocks).first(BlockBytes);
   const auto second = std::span(blocks).subspan(BlockBytes);
-  Bytes expected = {0x34, 0x12};
-  expected.insert(expected.end(), first.begin(), first.end());
-  putU32(expected, blockCheck(0x1234, first));
-  expected.insert(expected.end(), second.begin(), second.end());
-  putU32(expected, blockCheck(0x1235, second));
-  EXPECT_EQ(d.frames[0].second, expected);
   // The block's number is part of its check: the same bytes as another block do not pass.
   EXPECT_NE(blockCheck(0x1234, first), blockCheck(0x1235, first));
-  // Framing: start, type, tag, length, sequence and CRC-32, and four bytes a block.
-  EXPECT_EQ(stream.size(), blocks.size() + 11 + 2 * 4);
+  for (const bool checked : {false, true}) {
+    Bytes stream;
+    appendDataFrame(stream, 0x1234, blocks, checked);
+    const Decoded d = decodeAll(stream);
+    ASSERT_EQ(d.frames.size(), 1u);
+    EXPECT_EQ(d.frames[0].first, checked ? frame::CheckedData : frame::Data);
+    Bytes expected = {0x34, 0x12};
+    expected.insert(expected.end(), first.begin(), first.end());
+    if (checked) putU32(expected, blockCheck(0x1234, first));
+    expected.insert(expected.end(), second.begin(), second.end());
+    if (checked) putU32(expected, blockCheck(0x1235, second));
+    EXPECT_EQ(d.frames[0].second, expected) << checked;
+    // Framing: start, type, tag, length, sequence and CRC-32, and four bytes a checked block.
+    EXPECT_EQ(stream.size(), blocks.size() + 11 + (checked ? 2 * 4 : 0)) << checked;
+  }
 }
 
 TEST(FrameCodec, ResynchronisesFromTheByteAfterAFalseStart) {
   const Bytes good1 = encodeFrame(frame::Ack, 1, Bytes{1, 0});
   const Bytes good2 = encodeFrame(frame::Nak, 2, Bytes{2, 0, 1});
   Bytes badCheck;
-  appendDataFrame(badCheck, 3, pattern(10));
+  appendDataFrame(badCheck, 3, pattern(10), false);
   badCheck[8] ^= 0x40;  // a payload bit flipped on the line
   // Length 4131: one more than any frame may carry.
   const Bytes oversize = {FrameStart, frame::Data, NoTag, 0x23, 0x10};
@@ -194,7 +196,7 @@ TEST(FrameCodec, CatchesTheTwoBitErrorThatACrc16MissesInA4KiBFrame) {
 
   // The frame check catches two flipped bits anywhere in a frame.
   Bytes frame;
-  appendDataFrame(frame, 0, pattern(MaxFrameBlocks * BlockBytes));
+  appendDataFrame(frame, 0, pattern(MaxFrameBlocks * BlockBytes), false);
   for (std::size_t distance : {std::size_t{1}, std::size_t{8 * 512 + 3}, frame.size() * 8 - 41}) {
     Bytes bad = frame;
     const std::size_t a = 8, b = a + distance;

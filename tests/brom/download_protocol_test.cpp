@@ -291,6 +291,10 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
       expectWholeDownload(log);
       EXPECT_GT(log.dataFrames, AllFrames) << "the damaged block went again";
       if (c.partFrame >= 0) EXPECT_EQ(log.dataBlocks, AllBlocks + 1);
+      EXPECT_EQ(log.frameTypes.back(), frame::Finish);
+      EXPECT_EQ(*std::prev(std::find(log.frameTypes.begin(), log.frameTypes.end(), frame::Finish), 2),
+                frame::CheckedData)
+          << "after a loss the last blocks carry checks of their own";
     } else {
       EXPECT_FALSE(log.finished);
     }

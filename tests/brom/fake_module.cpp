@@ -45,7 +45,7 @@ class ModuleSide {
 
  private:
   void send(std::vector<std::uint8_t> bytes) {
-    if (lastType_ != frame::Data) lastAnswer_.insert(lastAnswer_.end(), bytes.begin(), bytes.end());
+    if (lastType_ != frame::Data && lastType_ != frame::CheckedData) lastAnswer_.insert(lastAnswer_.end(), bytes.begin(), bytes.end());
     std::size_t sent = 0;
     while (sent < bytes.size()) {
       const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
@@ -86,14 +86,15 @@ class ModuleSide {
     tag_ = f.tag;
     lastType_ = f.type;
     const std::uint8_t* p = f.payload.data();
-    if (f.type != frame::Data && f.tag == lastCommandTag_ && f.type == lastCommandType_) {
+    const bool data = f.type == frame::Data || f.type == frame::CheckedData;
+    if (!data && f.tag == lastCommandTag_ && f.type == lastCommandType_) {
       ++log_.repeats;  // answered again, not applied again
       const std::vector<std::uint8_t> again = lastAnswer_;
       lastAnswer_.clear();
       send(again);
       return;
     }
-    if (f.type != frame::Data) {
+    if (!data) {
       lastCommandTag_ = f.tag;
       lastCommandType_ = f.type;
       lastAnswer_.clear();
@@ -132,7 +133,8 @@ class ModuleSide {
         ack(CommandSequence);
         break;
       case frame::Data:
-        onData(f.payload);
+      case frame::CheckedData:
+        onData(f.payload, f.type == frame::CheckedData);
         break;
       case frame::DaEnd:
         if (crc32(log_.agent) != expectedCrc_) {
@@ -188,7 +190,7 @@ class ModuleSide {
     }
   }
 
-  void onData(std::span<const std::uint8_t> payload) {
+  void onData(std::span<const std::uint8_t> payload, bool checked) {
     ++log_.dataFrames;
     const std::uint16_t seq = getU16(payload.data());
     if (seq == lost_) {
@@ -206,21 +208,22 @@ class ModuleSide {
     }
     // A frame carries one or more blocks from block `seq` on. Blocks out of order wait for the
     // ones before them; blocks had already are answered again and not kept twice.
-    // Each block is followed by its check; a short block is the payload's last.
+    // In CHECKED_DATA each block is followed by its check; a short block is the payload's last.
+    const std::size_t checkBytes = checked ? BlockCheckBytes : 0;
     const auto data = payload.subspan(DataSequenceBytes);
     const bool partly = seq == part_;
     if (partly) part_ = -1;
-    for (std::size_t at = 0, n = seq; at + BlockCheckBytes < data.size(); ++n) {
-      const std::size_t size = std::min(BlockBytes, data.size() - at - BlockCheckBytes);
+    for (std::size_t at = 0, n = seq; at + checkBytes < data.size(); ++n) {
+      const std::size_t size = std::min(BlockBytes, data.size() - at - checkBytes);
       const auto piece = data.subspan(at, size);
-      if (getU32(piece.data() + size) != blockCheck(static_cast<std::uint16_t>(n), piece)) {
+      if (checked && getU32(piece.data() + size) != blockCheck(static_cast<std::uint16_t>(n), piece)) {
         nak(expected_, nak::BadCheck);
         return;
       }
       ++log_.dataBlocks;
       const bool damaged = partly && n == seq + 1u;
       if (!damaged && n >= expected_ && !held_.count(n)) held_[n].assign(piece.begin(), piece.end());
-      at += size + BlockCheckBytes;
+      at += size + checkBytes;
     }
     if (partly) {
       tag_ = NoTag;

@@ -80,9 +80,7 @@ class Host {
     for (std::size_t n = 0; n * MaxBlockData < payload.size(); ++n) {
       std::string block;
       appendU16(block, static_cast<std::uint16_t>(n));
-      const std::string data = payload.substr(n * MaxBlockData, MaxBlockData);
-      appendU32(block.append(data), blockCheck(static_cast<std::uint16_t>(n), data));
-      write(encodeFrame(FrameType::Data, NoTag, block));
+      write(encodeFrame(FrameType::Data, NoTag, block + payload.substr(n * MaxBlockData, MaxBlockData)));
       if (!ack(static_cast<std::uint16_t>(n))) return false;
     }
     return true;

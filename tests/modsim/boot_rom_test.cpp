@@ -24,8 +24,14 @@ std::string words(std::initializer_list<std::uint32_t> list) {
   return out;
 }
 
-// A DATA payload: the sequence number, then the data cut into blocks, each with its check.
 std::string block(std::uint16_t sequence, std::string_view data) {
+  std::string out;
+  appendU16(out, sequence);
+  return out.append(data);
+}
+
+// A CHECKED_DATA payload: the sequence number, then the data cut into blocks, each with its check.
+std::string checkedBlocks(std::uint16_t sequence, std::string_view data) {
   std::string out;
   appendU16(out, sequence);
   for (std::size_t at = 0; at < data.size(); at += MaxBlockData, ++sequence) {
@@ -500,7 +506,7 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
   brokenCheck.back() ^= 0x01;
   const std::string full(MaxBlockData, 'x');
   // Both blocks in one frame, the second's data damaged on the line: the first is taken.
-  std::string secondDamaged = encodeFrame(FrameType::Data, NoTag, block(0, full + full));
+  std::string secondDamaged = encodeFrame(FrameType::CheckedData, NoTag, checkedBlocks(0, full + full));
   secondDamaged[FrameHeaderSize + 2 + MaxBlockData + BlockCheckSize + 7] ^= 0x10;
   const Case blocks[] = {
       {"bad check", brokenCheck, nakFrame(NoTag, 0, NakReason::BadCheck)},

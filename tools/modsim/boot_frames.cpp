@@ -134,7 +134,9 @@ std::optional<Received> FrameReceiver::next(std::int64_t now) {
       continue;
     }
     const std::size_t length = readU16(pending_, kLengthAt);
-    const bool data = static_cast<std::uint8_t>(pending_[kTypeAt]) == static_cast<std::uint8_t>(FrameType::Data);
+    const auto typeByte = static_cast<std::uint8_t>(pending_[kTypeAt]);
+    const bool checkedData = typeByte == static_cast<std::uint8_t>(FrameType::CheckedData);
+    const bool data = checkedData || typeByte == static_cast<std::uint8_t>(FrameType::Data);
     if (length > (data ? MaxFramePayload : MaxCommandPayload)) {
       pending_.erase(0, 1);  // no frame is that long: a false start
       continue;
@@ -149,7 +151,7 @@ std::optional<Received> FrameReceiver::next(std::int64_t now) {
     const bool good = readU32(frame, FrameHeaderSize + length) == crc32Of(frame.substr(1, FrameHeaderSize - 1 + length));
     if (!good) {
       const auto type = static_cast<std::uint8_t>(frame[kTypeAt]);
-      Received r{Received::Kind::Damaged, type, NoTag, data ? std::string(frame.substr(FrameHeaderSize, length)) : "", 0};
+      Received r{Received::Kind::Damaged, type, NoTag, checkedData ? std::string(frame.substr(FrameHeaderSize, length)) : "", 0};
       damagedRest_ = total - 1;
       pending_.erase(0, 1);  // look on from the byte after this start byte
       return r;

@@ -23,9 +23,10 @@ inline constexpr std::uint8_t FrameStartByte = 0xC3;
 // DATA block's data.
 inline constexpr std::size_t MaxFramePayload = 4130;
 inline constexpr std::size_t MaxBlockData = 512;
-// Each block in a DATA frame is followed by the CRC-32 of its number (u16) and its data.
+// Each block in a CHECKED_DATA frame is followed by the CRC-32 of its number (u16) and its data;
+// a DATA frame's blocks have only the frame's check.
 inline constexpr std::size_t BlockCheckSize = 4;
-// A DATA frame carries 1 to 8 consecutive blocks, numbered by its first.
+// A DATA or CHECKED_DATA frame carries 1 to 8 consecutive blocks, numbered by its first.
 inline constexpr std::size_t MaxFrameBlocks = 8;
 // Longest payload of any other frame: a longer length in one is a false start at once.
 inline constexpr std::size_t MaxCommandPayload = 64;
@@ -50,6 +51,7 @@ enum class FrameType : std::uint8_t {
   Finish = 0x07,
   Abort = 0x08,
   Data = 0x10,
+  CheckedData = 0x11,
   HelloAck = 0x81,
   Ack = 0x90,
   Nak = 0x91,
@@ -99,8 +101,8 @@ std::string partFrame(std::uint16_t sequence, std::uint8_t kept);
 // A DATA block's check: CRC-32 of its number (u16, little-endian) and its data.
 std::uint32_t blockCheck(std::uint16_t number, std::string_view data);
 // What the receiver makes of the bytes: a good frame, a frame that failed its check (its type
-// and tag cannot be trusted; one that says it is DATA comes with its payload, whose blocks may
-// still be good by their own checks), or a single byte outside frames (a sync byte, or noise).
+// and tag cannot be trusted; one that says it is CHECKED_DATA comes with its payload, whose
+// blocks may still be good by their own checks), or a single byte outside frames (a sync byte, or noise).
 struct Received {
   enum class Kind { Frame, Damaged, Loose };
   Kind kind = Kind::Loose;
@@ -113,7 +115,7 @@ struct Received {
 };
 
 // Cuts received bytes into frames. A start byte whose frame turns out bad (a length above
-// MaxFramePayload, or above MaxCommandPayload for another type than DATA, a failed check, a gap of FrameGapMs between two of its bytes) was a false
+// MaxFramePayload, or above MaxCommandPayload for another type than DATA and CHECKED_DATA, a failed check, a gap of FrameGapMs between two of its bytes) was a false
 // start: scanning resumes from the byte after it, so a frame that began inside it is still found.
 class FrameReceiver {
  public:

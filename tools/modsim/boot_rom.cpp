@@ -190,7 +190,7 @@ void BootRom::answer(std::uint8_t tag, FrameType type, std::string bytes) {
 void BootRom::handleFrame(const Received& frame, Millis now) {
   const auto type = static_cast<FrameType>(frame.type);
   if (type == FrameType::Abort) return leave(std::nullopt);
-  if (type == FrameType::Data) {
+  if (type == FrameType::Data || type == FrameType::CheckedData) {
     if (takesBlocks()) return handleBlock(frame);
     return send(nakFrame(NoTag, NoSequence, NakReason::NotExpected));
   }
@@ -345,7 +345,8 @@ void BootRom::onFinish(std::uint8_t tag, Millis now) {
   finishAt_ = now + FinishLingerMs;
 }
 
-std::optional<std::vector<BootRom::Piece>> BootRom::cutBlocks(std::string_view payload) const {
+std::optional<std::vector<BootRom::Piece>> BootRom::cutBlocks(std::string_view payload, bool checked) const {
+  const std::size_t checkSize = checked ? BlockCheckSize : 0;
   const Transfer& t = transfer_;
   if (payload.size() <= kSequenceSize) return std::nullopt;
   std::vector<Piece> pieces;
@@ -353,24 +354,25 @@ std::optional<std::vector<BootRom::Piece>> BootRom::cutBlocks(std::string_view p
   for (std::uint32_t n = readU16(payload, 0); at < payload.size(); ++n) {
     if (n >= t.blocks || pieces.size() == MaxFrameBlocks) return std::nullopt;
     const std::size_t size = std::min<std::uint64_t>(MaxBlockData, t.length - std::uint64_t{n} * MaxBlockData);
-    if (payload.size() - at < size + BlockCheckSize) return std::nullopt;
+    if (payload.size() - at < size + checkSize) return std::nullopt;
     const std::string_view data = payload.substr(at, size);
-    pieces.push_back({n, data, readU32(payload, at + size) == blockCheck(static_cast<std::uint16_t>(n), data)});
-    at += size + BlockCheckSize;
+    pieces.push_back({n, data, !checked || readU32(payload, at + size) == blockCheck(static_cast<std::uint16_t>(n), data)});
+    at += size + checkSize;
   }
   return pieces;
 }
 
 void BootRom::handleBlock(const Received& frame) {
-  // DATA: sequence u16 (the first block's number), then 1 to 8 blocks, each with its check; only
-  // the payload's last block may be short.
+  // DATA: sequence u16 (the first block's number), then 1 to 8 blocks; CHECKED_DATA the same with
+  // each block followed by its check. Only the payload's last block may be short.
   const std::string_view payload = frame.payload;
   const auto badFrame = [&] {
     send(nakFrame(NoTag, static_cast<std::uint16_t>(transfer_.nextInOrder), NakReason::BadCheck));
   };
   if (payload.size() <= kSequenceSize) return badFrame();
   const std::uint16_t sequence = readU16(payload, 0);
-  const std::optional<std::vector<Piece>> pieces = cutBlocks(payload);
+  const std::optional<std::vector<Piece>> pieces =
+      cutBlocks(payload, frame.type == static_cast<std::uint8_t>(FrameType::CheckedData));
   if (!pieces) return send(nakFrame(NoTag, sequence, NakReason::NotExpected));
   if (!std::all_of(pieces->begin(), pieces->end(), [](const Piece& p) { return p.good; })) return badFrame();
   Transfer& t = transfer_;
@@ -387,8 +389,8 @@ void BootRom::handleBlock(const Received& frame) {
 }
 
 bool BootRom::salvage(const Received& frame) {
-  if (!takesBlocks() || frame.type != static_cast<std::uint8_t>(FrameType::Data)) return false;
-  const std::optional<std::vector<Piece>> pieces = cutBlocks(frame.payload);
+  if (!takesBlocks() || frame.type != static_cast<std::uint8_t>(FrameType::CheckedData)) return false;
+  const std::optional<std::vector<Piece>> pieces = cutBlocks(frame.payload, true);
   if (!pieces) return false;
   // A block's check covers its number, so a good block is where the damaged header says it is.
   std::uint8_t kept = 0;

@@ -147,14 +147,14 @@ class BootRom {
   void handleFrame(const Received& frame, Millis now);
   void handleBlock(const Received& frame);
   // A DATA frame cut where the module expects its blocks: from its sequence number on, each
-  // MaxBlockData long but the payload's last, each followed by its check.
+  // MaxBlockData long but the payload's last; in CHECKED_DATA each followed by its check.
   struct Piece {
     std::uint32_t number = 0;
     std::string_view data;
     bool good = false;  // its check holds
   };
-  std::optional<std::vector<Piece>> cutBlocks(std::string_view payload) const;
-  // Takes the good blocks of a damaged DATA frame; false when none was good.
+  std::optional<std::vector<Piece>> cutBlocks(std::string_view payload, bool checked) const;
+  // Takes the good blocks of a damaged CHECKED_DATA frame; false when none was good.
   bool salvage(const Received& frame);
   bool hasBlock(std::uint32_t n) const {
     return n < transfer_.nextInOrder || transfer_.held.count(n) > 0;
