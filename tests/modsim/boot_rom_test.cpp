@@ -505,8 +505,11 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
   std::string brokenCheck = encodeFrame(FrameType::Data, NoTag, block(0, "x"));
   brokenCheck.back() ^= 0x01;
   const std::string full(MaxBlockData, 'x');
-  // Both blocks in one frame, the second's data damaged on the line: the first is taken.
-  std::string secondDamaged = encodeFrame(FrameType::CheckedData, NoTag, checkedBlocks(0, full + full));
+  // Both blocks in one frame, the second's data damaged on the line: the first is taken, and
+  // the frame is passed over whole (the start byte inside it is not looked at).
+  std::string second = full;
+  second.replace(100, 5, bytes({FrameStartByte, 0x01, NoTag, 0, 0}));
+  std::string secondDamaged = encodeFrame(FrameType::CheckedData, NoTag, checkedBlocks(0, full + second));
   secondDamaged[FrameHeaderSize + 2 + MaxBlockData + BlockCheckSize + 7] ^= 0x10;
   const Case blocks[] = {
       {"bad check", brokenCheck, nakFrame(NoTag, 0, NakReason::BadCheck)},
