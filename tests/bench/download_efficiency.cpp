@@ -9,7 +9,7 @@
 //
 // Each row runs K rounds of N ports at once (K x N downloads, each port's line damaged by a
 // seed of its own) and shows how many succeeded and the least, median and greatest efficiency
-// of the successful ones. --ber and --stray set the simulated boot-ROM line's bit-error rate and
+// of the successful ones (and, for more than three, each one's). --ber and --stray set the simulated boot-ROM line's bit-error rate and
 // stray-byte rate (both directions), --flash-timing the simulated flash's erase, program and read
 // times, --power-cycle-after a module that streams NMEA until it is power-cycled that long after
 // the first sync byte.
@@ -301,6 +301,11 @@ int main(int argc, char** argv) {
                       efficiency(download.back()), efficiency(download[mid]),
                       efficiency(download.front()), efficiency(item.back()),
                       efficiency(item[mid]), efficiency(item.front()));
+        }
+        if (download.size() > 3) {
+          std::printf("  each download's efficiency, least first:");
+          for (auto s = download.rbegin(); s != download.rend(); ++s) std::printf(" %.3f", efficiency(*s));
+          std::printf("\n");
         }
         for (const std::string& f : failures) std::printf("  failed: %s\n", f.c_str());
         std::fflush(stdout);
