@@ -19,11 +19,11 @@ constexpr unsigned AllKept = 0xFF;
 class Transfer {
  public:
   Transfer(SessionLink& link, std::span<const std::uint8_t> payload, ProgressMeter& meter,
-           bool& noisy)
+           bool& checked)
       : link_(link),
         payload_(payload),
         meter_(meter),
-        noisy_(noisy),
+        checked_(checked),
         blocks_((payload.size() + BlockBytes - 1) / BlockBytes),
         state_(blocks_) {}
 
@@ -66,7 +66,7 @@ class Transfer {
   SessionLink& link_;
   std::span<const std::uint8_t> payload_;
   ProgressMeter& meter_;
-  bool& noisy_;  // a block has been lost in this session: CHECKED_DATA from now on
+  bool& checked_;  // blocks go in CHECKED_DATA frames (from the first loss on at the latest)
   const std::size_t blocks_;
   std::vector<Block> state_;
   std::map<std::size_t, Sending> onTheWay_;  // by first block
@@ -108,7 +108,7 @@ TransferEnd Transfer::run() {
     if (w == Wait::Failed) return {TransferEnd::LineFailed};
 
     if (piece.count > 0) {
-      switch (link_.sendData(static_cast<std::uint16_t>(piece.first), blocks(piece), noisy_)) {
+      switch (link_.sendData(static_cast<std::uint16_t>(piece.first), blocks(piece), checked_)) {
         case Wait::Got:
           break;
         case Wait::Stopped:
@@ -211,7 +211,7 @@ bool Transfer::settle(SendingAt sending, unsigned kept) {
       continue;
     }
     b.resend = true;
-    noisy_ = true;
+    checked_ = true;
     if (++b.failures >= MaxBlockFailures) chances = false;
   }
   onTheWay_.erase(sending);
@@ -221,9 +221,9 @@ bool Transfer::settle(SendingAt sending, unsigned kept) {
 }  // namespace
 
 TransferEnd sendPayload(SessionLink& link, std::span<const std::uint8_t> payload,
-                        ProgressMeter& meter, bool& noisy) {
+                        ProgressMeter& meter, bool& checked) {
   if (payload.size() > MaxPayloadBlocks * BlockBytes) return {TransferEnd::Refused, 0};
-  return Transfer(link, payload, meter, noisy).run();
+  return Transfer(link, payload, meter, checked).run();
 }
 
 }  // namespace quenby::brom

@@ -30,9 +30,9 @@ struct TransferEnd {
   std::uint8_t nakReason = 0;
 };
 
-// noisy: a block has been lost in this session (the transfer sets it); blocks then go in
-// CHECKED_DATA frames instead of DATA.
+// checked: blocks go in CHECKED_DATA frames instead of DATA; the transfer sets it when a block is
+// lost, for the rest of the session.
 TransferEnd sendPayload(SessionLink& link, std::span<const std::uint8_t> payload,
-                        ProgressMeter& meter, bool& noisy);
+                        ProgressMeter& meter, bool& checked);
 
 }  // namespace quenby::brom
