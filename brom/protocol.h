@@ -93,7 +93,8 @@ inline constexpr std::uint8_t VersionUnknown = 9;
 // ---- Data transfer ---------------------------------------------------------------------------
 inline constexpr std::size_t BlockBytes = 512;
 // A DATA frame's blocks are checked by the frame's CRC-32 alone: least framing on a clean line.
-// From the first loss in a session the host sends CHECKED_DATA frames instead, where every block
+// Above the boot speed from the start, and at it or below from the first loss in a session, the
+// host sends CHECKED_DATA frames instead, where every block
 // carries a CRC-32 of its number (u16) and its bytes, so that the module keeps the good blocks of
 // a damaged frame and only the damaged ones go again.
 inline constexpr std::size_t BlockCheckBytes = 4;

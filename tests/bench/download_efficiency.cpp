@@ -304,7 +304,7 @@ int main(int argc, char** argv) {
         }
         if (download.size() > 3) {
           std::printf("  each download's efficiency, least first:");
-          for (auto s = download.rbegin(); s != download.rend(); ++s) std::printf(" %.3f", efficiency(*s));
+          for (auto s = download.rbegin(); s != download.rend(); ++s) std::printf(" %.4f", efficiency(*s));
           std::printf("\n");
         }
         for (const std::string& f : failures) std::printf("  failed: %s\n", f.c_str());
