@@ -143,6 +143,9 @@ TEST(RunControl, InterruptStopsEveryPortAndLogsEachRunOnce) {
     ASSERT_TRUE(fs::is_symlink(station.portLink(port))) << port;
     EXPECT_TRUE(fs::read_symlink(station.portLink(port)).string().starts_with("/dev/pts/"));
   }
+  for (int port = 1; port <= 4; ++port)
+    EXPECT_TRUE(station.transcriptEndsWith(port, port == 2 ? kEndSentences : kEndTestModeFixed))
+        << port;
   ASSERT_EQ(station.stopModules(), 0);
 
   // Stop tells every open port to leave the test mode and sends no end sentences; a port whose

@@ -443,6 +443,15 @@ class StationFolder {
     return folder_.read("transcripts/COM" + std::to_string(port) + ".txt");
   }
 
+  // Waits (bounded) until the module of `port` has taken in bytes ending with `tail`: the
+  // simulator takes the bytes at the line's pace, after the station may have closed the port.
+  bool transcriptEndsWith(int port, const std::string& tail) const {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!transcript(port).ends_with(tail) && std::chrono::steady_clock::now() < deadline)
+      ::usleep(20'000);
+    return transcript(port).ends_with(tail);
+  }
+
  private:
   testing::TempFolder folder_;
   std::unique_ptr<modsim::testing::SimulatorProcess> modules_;
