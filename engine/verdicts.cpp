@@ -44,6 +44,14 @@ void failRun(PortWorker& w, const std::string& failCode) {
 
 void fullPurge(PortWorker& w) { w.serial().purge(Purge::Full); }
 
+// After a verdict the line is purged only when the run is over. While items remain, the bytes
+// not yet read arrived after the text just judged: they are the module's next replies (a signal
+// report right behind the bit-sync report it follows), never stale ones, and a purge would drop
+// whichever of them happened to reach the port in the moment before it.
+void purgeWhenDecided(PortWorker& w) {
+  if (runDecided(w)) fullPurge(w);
+}
+
 std::string svIdText(const PortWorker& w) { return std::to_string(w.settings().svId); }
 
 // ---- The output-rate table of a failed NMEA Type ---------------------------------------------
@@ -183,7 +191,7 @@ void verdictAcquisition(PortWorker& w) {
   r.clearItem(item::AcquisitionTime);
   startNextItem(w);
   r.verdictWord.store(1);
-  fullPurge(w);
+  purgeWhenDecided(w);
 }
 
 void verdictBitSync(PortWorker& w) {
@@ -196,7 +204,7 @@ void verdictBitSync(PortWorker& w) {
   startNextItem(w);
   r.ttffArmed = false;
   r.verdictWord.store(1);
-  fullPurge(w);
+  purgeWhenDecided(w);
 }
 
 void verdictPhase(PortWorker& w) {
@@ -212,7 +220,7 @@ void verdictPhase(PortWorker& w) {
     failRun(w, w.settings().signalPhaseFailCode);
     w.view().appendLine(failLine(r.runFailCode, detail));
   }
-  fullPurge(w);
+  purgeWhenDecided(w);
 }
 
 void verdictTcxo(PortWorker& w) {
@@ -228,7 +236,7 @@ void verdictTcxo(PortWorker& w) {
     failRun(w, w.settings().signalTcxoFailCode);
     w.view().appendLine(failLine(r.runFailCode, detail));
   }
-  fullPurge(w);
+  purgeWhenDecided(w);
 }
 
 void verdictCnr(PortWorker& w) {
@@ -247,7 +255,7 @@ void verdictCnr(PortWorker& w) {
     // No colon after "CNR" on the fail line.
     w.view().appendLine(failLine(r.runFailCode, "SV(" + svIdText(w) + ") CNR" + values));
   }
-  fullPurge(w);
+  purgeWhenDecided(w);
 }
 
 void verdictTtff(PortWorker& w) {
@@ -260,7 +268,7 @@ void verdictTtff(PortWorker& w) {
   r.verdictWord.store(1);
   r.ttffArmed = false;
   startNextItem(w);
-  fullPurge(w);
+  purgeWhenDecided(w);
 }
 
 void verdictBluetooth(PortWorker& w) {
@@ -277,7 +285,7 @@ void verdictBluetooth(PortWorker& w) {
     failRun(w, w.settings().btFailCode);
     w.view().appendLine(failLine(r.runFailCode, "Write Fail!!"));
   }
-  fullPurge(w);
+  purgeWhenDecided(w);
 }
 
 void verdictResetDone(PortWorker& w) {
@@ -288,7 +296,7 @@ void verdictResetDone(PortWorker& w) {
   r.clearItem(item::FactoryReset);
   startNextItem(w);
   r.verdictWord.store(1);
-  fullPurge(w);
+  purgeWhenDecided(w);
 }
 
 }  // namespace quenby

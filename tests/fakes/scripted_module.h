@@ -81,7 +81,11 @@ class ScriptedModule final : public SerialPort {
     clock_.advanceMs(20);  // the chunk's transfer time
     return n;
   }
-  void purge(Purge what) override { purges.push_back(what); }
+  // Either purge drops what has reached the port and not been read.
+  void purge(Purge what) override {
+    purges.push_back(what);
+    while (!script_.empty() && script_.front().atMs <= clock_.elapsedMs()) script_.pop_front();
+  }
   void close() override {
     if (open_) ++closes;
     open_ = false;

@@ -457,8 +457,7 @@ class StationFolder {
   std::unique_ptr<modsim::testing::SimulatorProcess> modules_;
 };
 
-// The simulator's replies come quickly, so that a whole run takes a few seconds; far enough apart
-// that no reply is caught by the purge that follows the verdict before it.
+// The simulator's replies come quickly, so that a whole run takes a few seconds.
 inline const std::string kQuickModules =
     "[default]\n"
     "version_delay=100\n"

@@ -86,6 +86,21 @@ TEST_F(PortRun, ReplyIsJudgedWhenTheNextSentenceArrives) {
   EXPECT_NE(runLines(h).find(",29,6,N/A,"), std::string::npos) << runLines(h);
 }
 
+// The signal report right behind the bit-sync report (on the line when the next read judges the
+// bit sync) is the module's next reply: it is judged, not purged with the bit-sync verdict.
+TEST_F(PortRun, ReplyRightBehindAPassIsJudged) {
+  enable(item::BitSyncTime | item::SignalQuality);
+  h.settings.bitSyncTimeout = 20;
+  h.module->sendAtMs(5000, frameSentence("PMTK814"));
+  h.module->sendAtMs(6000, kNext);
+  h.module->sendAtMs(6000, frameSentence("PMTK815,29,1,95,12345,123,4250,60") + kNext);
+  h.worker->run();
+  EXPECT_EQ(h.view.memo, concat({"     Pass!!   Bit Sync in 6 sec(s).", "     Pass!!   Phase Ratio:0.95",
+                                 "     Pass!!   TCXO Offset(Hz):12.345   ,Drift(Hz/sec):0.123",
+                                 "     Pass!!   SV(29) CNR:42.5   ,Dev:0.6"},
+                                finish(7)));
+}
+
 // Bits that no item answers to stay in the settings but never hold a run open: 0x2002 | 0x20
 // runs Firmware Version and NMEA Type and ends.
 TEST_F(PortRun, BitsOfNoItemDoNotHoldTheRunOpen) {

@@ -46,7 +46,7 @@ struct Expect {
   bool clockRestarted = false;
   bool commandSent = true;
   bool ttffArmed = true;
-  int fullPurges = 1;
+  int fullPurges = 1;  // only a verdict that ends the run purges
   Slots recorded = [](ItemResults&) {};  // the slots the verdict changed
   std::string shownVersion = {};
   std::string shownMac = {};
@@ -96,16 +96,16 @@ TEST(Verdict, MemoLinesAndRecordEffects) {
        {{"     Pass!!   NMEA "}, 0x4, 1, AbortFailCode, true, false, true, 0,
         [](ItemResults& r) { r.nmeaType.recorded = true; }}},
       {"acquisition", verdictAcquisition, {0xC},
-       {{"     Pass!!   Acq SV(29) in 12 sec(s)."}, 0x8, 1, AbortFailCode, true, false, true, 1,
+       {{"     Pass!!   Acq SV(29) in 12 sec(s)."}, 0x8, 1, AbortFailCode, true, false, true, 0,
         [](ItemResults& r) { r.acquisitionTime = {true, "12"}; }}},
       {"acquisition again, bit sync current", verdictAcquisition, {0x8},
-       {{"     Pass!!   Acq SV(29) in 12 sec(s)."}, 0x8, 1, AbortFailCode, true, false, true, 1,
+       {{"     Pass!!   Acq SV(29) in 12 sec(s)."}, 0x8, 1, AbortFailCode, true, false, true, 0,
         [](ItemResults& r) { r.acquisitionTime = {true, "12"}; }}},
       {"bit sync", verdictBitSync, {0x18},
-       {{"     Pass!!   Bit Sync in 12 sec(s)."}, Sq, 1, AbortFailCode, true, false, false, 1,
+       {{"     Pass!!   Bit Sync in 12 sec(s)."}, Sq, 1, AbortFailCode, true, false, false, 0,
         [](ItemResults& r) { r.bitSyncTime = {true, "12"}; }}},
       {"phase pass", verdictPhase, {Sq, 1, [](ItemResults& r) { r.phase.value = "0.92"; }},
-       {{"     Pass!!   Phase Ratio:0.92"}, Sq, 1, AbortFailCode, false, false, true, 1,
+       {{"     Pass!!   Phase Ratio:0.92"}, Sq, 1, AbortFailCode, false, false, true, 0,
         [](ItemResults& r) { r.phase.recorded = true; }}},
       {"phase fail", verdictPhase, {Sq, 0, [](ItemResults& r) { r.phase.value = "0.50"; }},
        {{"     Fail(Phase)!!   Phase Ratio:0.50"}, 0, 0, "Phase", false, true, true, 1,
@@ -113,7 +113,7 @@ TEST(Verdict, MemoLinesAndRecordEffects) {
       {"TCXO pass", verdictTcxo,
        {Sq, 1, [](ItemResults& r) { r.tcxo = {false, "40.920", "-0.150"}; }},
        {{"     Pass!!   TCXO Offset(Hz):40.920   ,Drift(Hz/sec):-0.150"}, Sq, 1, AbortFailCode,
-        false, false, true, 1, [](ItemResults& r) { r.tcxo.recorded = true; }}},
+        false, false, true, 0, [](ItemResults& r) { r.tcxo.recorded = true; }}},
       {"TCXO fail", verdictTcxo,
        {Sq, 0, [](ItemResults& r) { r.tcxo = {false, "-41.000", "0.010"}; }},
        {{"     Fail(TCXO)!!   TCXO Offset(Hz):-41.000   ,Drift(Hz/sec):0.010"}, 0, 0, "TCXO",
@@ -125,31 +125,34 @@ TEST(Verdict, MemoLinesAndRecordEffects) {
           r.cnr = {true, "40.5", "1.2"};
         }},
        {{"     Pass!!   SV(29) CNR:40.5   ,Dev:1.2"}, 0x40, 1, AbortFailCode, true, false, true,
-        1}},
+        0}},
       {"CNR pass without a phase result", verdictCnr,
        {Sq, 1,
         [](ItemResults& r) {
           r.tcxo.recorded = true;
           r.cnr = {true, "40.5", "1.2"};
         }},
-       {{"     Pass!!   SV(29) CNR:40.5   ,Dev:1.2"}, Sq, 1, AbortFailCode, false, true, true, 1}},
+       {{"     Pass!!   SV(29) CNR:40.5   ,Dev:1.2"}, Sq, 1, AbortFailCode, false, true, true, 0}},
       {"CNR fail", verdictCnr,
        {Sq, 0, [](ItemResults& r) { r.cnr = {true, "35.0", "3.4"}; }},
        {{"     Fail(CNR)!!   SV(29) CNR35.0   ,Dev:3.4"}, 0, 0, "CNR", false, true, true, 1}},
       {"TTFF", verdictTtff, {0x1040},
-       {{"     Pass!!   Cold Start TTFF : 12"}, 0x1000, 1, AbortFailCode, true, false, false, 1,
+       {{"     Pass!!   Cold Start TTFF : 12"}, 0x1000, 1, AbortFailCode, true, false, false, 0,
         [](ItemResults& r) { r.coldStartTtff = {true, "12"}; }}},
       {"Bluetooth pass", verdictBluetooth,
        {0x1400, 1, [](ItemResults& r) { r.bluetoothMac.value = "0A:1B:2C:3D:4E:5F"; }},
        {{"     Pass!!   Write BT Mac(0A:1B:2C:3D:4E:5F) into flash!!"}, 0x1000, 1,
-        AbortFailCode, true, false, true, 1,
+        AbortFailCode, true, false, true, 0,
         [](ItemResults& r) { r.bluetoothMac.recorded = true; }, "", "0A:1B:2C:3D:4E:5F"}},
       {"Bluetooth fail", verdictBluetooth,
        {0x1400, 0, [](ItemResults& r) { r.bluetoothMac.value = "FF:FF:FF:FF:FF:FF"; }},
        {{"     Fail(BT_Mac)!!   Write Fail!!"}, 0, 0, "BT_Mac", false, true, true, 1,
         [](ItemResults& r) { r.bluetoothMac.recorded = true; }}},
+      {"reset done, the last item", verdictResetDone, {0x1000},
+       {{"     Pass!!   Already Reset!!"}, 0, 1, AbortFailCode, true, false, true, 1,
+        [](ItemResults& r) { r.factoryReset = {true, "12"}; }}},
       {"reset done", verdictResetDone, {0x3000},
-       {{"     Pass!!   Already Reset!!"}, 0x2000, 1, AbortFailCode, true, false, true, 1,
+       {{"     Pass!!   Already Reset!!"}, 0x2000, 1, AbortFailCode, true, false, true, 0,
         [](ItemResults& r) { r.factoryReset = {true, "12"}; }}},
   };
   for (const VerdictCase& c : cases) {
