@@ -44,6 +44,10 @@ void PortWorker::run() {
 }
 
 void PortWorker::startRun() {
+  {
+    std::lock_guard lock(stopping_);
+    ending_ = false;
+  }
   record_.pendingText.clear();
   record_.workText.clear();
   record_.satellites = {};
@@ -115,7 +119,12 @@ void PortWorker::readLoopPass() {
 }
 
 void PortWorker::endRun() {
-  if (serial_->isOpen()) {
+  const bool open = [this] {
+    std::lock_guard lock(stopping_);
+    ending_ = true;
+    return serial_->isOpen();
+  }();
+  if (open) {
     serial_->writeFixed(EndTestModeSentence);
     clock_.sleepMs(EndSentenceGapMs);
     serial_->writeFixed(FactoryResetSentence);
@@ -128,14 +137,17 @@ void PortWorker::endRun() {
 }
 
 void PortWorker::stopFromUi() {
+  std::lock_guard lock(stopping_);
   cancelled_ = true;
   record_.verdictWord.store(0);
   record_.testItems.store(0);
-  serial_->writeFixed(EndTestModeSentence);
+  // A worker already sending its end sentences has told the module to leave its test mode.
+  if (!ending_) serial_->writeFixed(EndTestModeSentence);
   serial_->close();
 }
 
 void PortWorker::closeFromUi() {
+  std::lock_guard lock(stopping_);
   cancelled_ = true;
   detachView();
   // The run did not finish: an item that passed before the close must not make it a pass.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "engine/port_view.h"
 #include "engine/run_clock.h"
@@ -70,6 +71,11 @@ class PortWorker {
   bool skipDownload_ = false;
   // Set by Stop and close (user-interface thread): the run start then takes no items.
   bool cancelled_ = false;
+  // Held by Stop and close from emptying the set until the port is closed, so that a worker that
+  // finds the set empty never sees the port still open and sends its end sentences after Stop's.
+  std::mutex stopping_;
+  // The worker has begun its end sentences (guarded by stopping_): Stop then adds none of its own.
+  bool ending_ = false;
   UiBridge& bridge_;
   RunClock& clock_;
   std::array<char, ReadChunkMax + 1> chunk_{};

@@ -3,6 +3,7 @@
 // ThreadSanitizer by the test command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -41,9 +42,16 @@ class FastClock final : public RunClock {
 
 // A module that answers the start sentence with the version replies and acquisition done, in
 // pieces spread over several reads. Thread-safe: Stop and close come from the other thread.
+// The fixed sentences a port was sent; it outlives the port, which its worker frees.
+struct FixedWrites {
+  std::mutex mutex;
+  std::vector<std::string> sentences;
+};
+
 class ReplyingPort final : public SerialPort {
  public:
-  explicit ReplyingPort(bool silent) : silent_(silent) {}
+  ReplyingPort(bool silent, std::shared_ptr<FixedWrites> fixed)
+      : silent_(silent), fixed_(std::move(fixed)) {}
   bool open(std::uint16_t, int) override {
     std::lock_guard lock(mutex_);
     open_ = true;
@@ -66,7 +74,14 @@ class ReplyingPort final : public SerialPort {
       pending_.push_back(frameSentence("GPGGA,1,2"));
     }
   }
-  void writeFixed(std::string_view) override {}
+  // Takes a while, as a real line drains: Stop's own sentence leaves time for the worker to look
+  // at the port before Stop closes it.
+  void writeFixed(std::string_view sentence) override {
+    std::this_thread::sleep_for(2ms);
+    if (!isOpen()) return;
+    std::lock_guard lock(fixed_->mutex);
+    fixed_->sentences.emplace_back(sentence);
+  }
   std::size_t read(char* buffer, std::size_t max) override {
     std::this_thread::sleep_for(1ms);
     std::lock_guard lock(mutex_);
@@ -85,6 +100,7 @@ class ReplyingPort final : public SerialPort {
 
  private:
   bool silent_;
+  std::shared_ptr<FixedWrites> fixed_;
   mutable std::mutex mutex_;
   bool open_ = false;
   std::deque<std::string> pending_;
@@ -103,8 +119,10 @@ struct Station16 {
 
   TFlashThread* startWorker(std::uint16_t port, bool silent) {
     views.push_back(std::make_unique<RecordingView>(port));
-    auto worker = std::make_unique<PortWorker>(station, port, std::make_unique<ReplyingPort>(silent),
-                                               *views.back(), bridge, clock);
+    fixedWrites.push_back(std::make_shared<FixedWrites>());
+    auto worker = std::make_unique<PortWorker>(
+        station, port, std::make_unique<ReplyingPort>(silent, fixedWrites.back()), *views.back(),
+        bridge, clock);
     return TFlashThread::start(std::move(worker), registry);
   }
 
@@ -137,6 +155,7 @@ struct Station16 {
   QueueBridge bridge;
   WorkerRegistry registry;
   std::vector<std::unique_ptr<RecordingView>> views;
+  std::vector<std::shared_ptr<FixedWrites>> fixedWrites;  // one per started worker
   std::chrono::steady_clock::time_point nextTick = std::chrono::steady_clock::now();
 };
 
@@ -176,6 +195,7 @@ TEST(FlashThread, StopAndCloseAtRandomMomentsEndEveryWorkerWithOneLogLinePerRun)
     std::vector<TFlashThread*> workers;
     for (std::uint16_t port = 1; port <= 8; ++port)
       workers.push_back(s.startWorker(port, /*silent=*/port % 2 == 0));
+    const std::size_t first = s.fixedWrites.size() - workers.size();
     for (std::size_t i = 0; i < workers.size(); ++i) {
       s.serve(std::chrono::milliseconds(random() % 15));
       if (random() % 2)
@@ -184,6 +204,15 @@ TEST(FlashThread, StopAndCloseAtRandomMomentsEndEveryWorkerWithOneLogLinePerRun)
         workers[i]->closeWindow();
     }
     ASSERT_TRUE(s.registry.waitAllEnded([&] { s.serve(2ms); }, 20s)) << "trial " << trial;
+    // Stop's "leave test mode" and the worker's end sentences never both reach a module: Stop
+    // sends its own only while the run is going on.
+    const std::string endTest(EndTestModeSentence), reset(FactoryResetSentence);
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+      const auto& sent = s.fixedWrites[first + i]->sentences;
+      const std::vector<std::vector<std::string>> allowed{{}, {endTest}, {endTest, reset}};
+      EXPECT_NE(std::find(allowed.begin(), allowed.end(), sent), allowed.end())
+          << "trial " << trial << ", port " << i + 1 << ": " << sent.size() << " sentences";
+    }
   }
   EXPECT_EQ(s.logLines(), s.runsStarted.load());
   EXPECT_EQ(s.registry.live(), 0);
