@@ -351,7 +351,9 @@ TEST(Download, ReachesTheRunsOwnPortWhateverItsNumber) {
                             joined({{"[Flash Download]"}, good.memo, finishLines()})));
     EXPECT_TRUE(progressedTo(memo, "image 100%"));
     EXPECT_TRUE(endsWithHandshake(station.transcript(port)));
-    if (port == 300) EXPECT_EQ(station.transcript(44).size(), 0u) << "bytes reached COM 44";
+    if (port == 300) {
+      EXPECT_EQ(station.transcript(44).size(), 0u) << "bytes reached COM 44";
+    }
   }
   ASSERT_EQ(station.stopModules(), 0);
   const TestLogContents log = readTestLog(station.path());
