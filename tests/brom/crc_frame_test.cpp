@@ -165,8 +165,9 @@ TEST(FrameCodec, ResynchronisesFromTheByteAfterAFalseStart) {
       const Decoded d = decodeAll(stream, chunk);
       EXPECT_EQ(d.frames.size(), c.frames) << c.name << " chunk " << chunk;
       EXPECT_GE(d.dropped, c.dropped) << c.name << " chunk " << chunk;
-      if (d.frames.size() == c.frames && c.frames > 0)
+      if (d.frames.size() == c.frames && c.frames > 0) {
         EXPECT_EQ(d.frames.back().first, c.pieces.back()[1]) << c.name;
+      }
     }
   }
 }

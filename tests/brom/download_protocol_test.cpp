@@ -296,7 +296,9 @@ TEST_F(DownloadProtocol, DamagedBlocksAreSentAgainUpToTheirLastChance) {
     if (c.result == result::Success) {
       expectWholeDownload(log);
       EXPECT_GT(log.dataFrames, AllFrames) << "the damaged block went again";
-      if (c.partFrame >= 0) EXPECT_EQ(log.dataBlocks, AllBlocks + 1);
+      if (c.partFrame >= 0) {
+        EXPECT_EQ(log.dataBlocks, AllBlocks + 1);
+      }
       EXPECT_EQ(log.frameTypes.back(), frame::Finish);
       EXPECT_EQ(*std::prev(std::find(log.frameTypes.begin(), log.frameTypes.end(), frame::Finish), 2),
                 frame::CheckedData)
