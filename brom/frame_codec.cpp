@@ -8,19 +8,19 @@
 namespace quenby::brom {
 namespace {
 
-void appendFramePieces(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8_t tag,
-                       std::span<const std::uint8_t> first, std::span<const std::uint8_t> second) {
-  const auto length = static_cast<std::uint16_t>(first.size() + second.size());
-  const std::uint8_t head[] = {type, tag, static_cast<std::uint8_t>(length),
-                               static_cast<std::uint8_t>(length >> 8)};
-  // The check covers everything after the start byte.
-  const std::uint32_t check = crc32(second, crc32(first, crc32(head)));
-  out.reserve(out.size() + length + FrameOverheadBytes);
-  out.push_back(FrameStart);
-  out.insert(out.end(), std::begin(head), std::end(head));
-  out.insert(out.end(), first.begin(), first.end());
-  out.insert(out.end(), second.begin(), second.end());
-  putU32(out, check);
+// Start byte, type, tag and length; returns where the frame starts.
+std::size_t beginFrame(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8_t tag,
+                       std::size_t length) {
+  const std::size_t start = out.size();
+  out.reserve(start + length + FrameOverheadBytes);
+  out.insert(out.end(), {FrameStart, type, tag});
+  putU16(out, static_cast<std::uint16_t>(length));
+  return start;
+}
+
+// The frame's check covers everything after the start byte.
+void endFrame(std::vector<std::uint8_t>& out, std::size_t start) {
+  putU32(out, crc32(std::span(out).subspan(start + 1)));
 }
 
 constexpr std::size_t TypeOffset = 1;
@@ -31,7 +31,10 @@ constexpr std::size_t LengthOffset = 3;
 
 void appendFrame(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8_t tag,
                  std::span<const std::uint8_t> payload) {
-  appendFramePieces(out, type, tag, payload.first(std::min(payload.size(), MaxFramePayload)), {});
+  payload = payload.first(std::min(payload.size(), MaxFramePayload));
+  const std::size_t start = beginFrame(out, type, tag, payload.size());
+  out.insert(out.end(), payload.begin(), payload.end());
+  endFrame(out, start);
 }
 
 std::uint32_t blockCheck(std::uint16_t number, std::span<const std::uint8_t> block) {
@@ -44,20 +47,15 @@ void appendDataFrame(std::vector<std::uint8_t>& out, std::uint16_t sequence,
   blocks = blocks.first(std::min(blocks.size(), MaxFrameBlocks * BlockBytes));
   const std::size_t count = (blocks.size() + BlockBytes - 1) / BlockBytes;
   const std::size_t checks = checked ? count * BlockCheckBytes : 0;
-  const auto length = static_cast<std::uint16_t>(DataSequenceBytes + blocks.size() + checks);
-  const std::size_t start = out.size();
-  out.reserve(start + length + FrameOverheadBytes);
-  out.insert(out.end(), {FrameStart, checked ? frame::CheckedData : frame::Data, NoTag, static_cast<std::uint8_t>(length),
-                         static_cast<std::uint8_t>(length >> 8),
-                         static_cast<std::uint8_t>(sequence),
-                         static_cast<std::uint8_t>(sequence >> 8)});
+  const std::size_t start = beginFrame(out, checked ? frame::CheckedData : frame::Data, NoTag,
+                                       DataSequenceBytes + blocks.size() + checks);
+  putU16(out, sequence);
   for (std::size_t i = 0; i < count; ++i) {
     const auto block = blocks.subspan(i * BlockBytes, std::min(BlockBytes, blocks.size() - i * BlockBytes));
     out.insert(out.end(), block.begin(), block.end());
     if (checked) putU32(out, blockCheck(static_cast<std::uint16_t>(sequence + i), block));
   }
-  // The frame's check covers everything after the start byte, the blocks' checks too.
-  putU32(out, crc32(std::span(out.data() + start + 1, out.size() - start - 1)));
+  endFrame(out, start);
 }
 
 std::vector<std::uint8_t> encodeFrame(std::uint8_t type, std::uint8_t tag,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace quenby::modsim {
 namespace {
@@ -66,30 +67,33 @@ std::string encodeFrame(FrameType type, std::uint8_t tag, std::string_view paylo
   return frame;
 }
 
-std::string ackFrame(std::uint8_t tag, std::uint16_t sequence) {
+namespace {
+
+// The module's answers to blocks and commands: a sequence number, and for some a byte after it.
+std::string sequenceFrame(FrameType type, std::uint8_t tag, std::uint16_t sequence,
+                          std::optional<std::uint8_t> after = std::nullopt) {
   std::string payload;
   appendU16(payload, sequence);
-  return encodeFrame(FrameType::Ack, tag, payload);
+  if (after) payload.push_back(static_cast<char>(*after));
+  return encodeFrame(type, tag, payload);
+}
+
+}  // namespace
+
+std::string ackFrame(std::uint8_t tag, std::uint16_t sequence) {
+  return sequenceFrame(FrameType::Ack, tag, sequence);
 }
 
 std::string nakFrame(std::uint8_t tag, std::uint16_t sequence, NakReason reason) {
-  std::string payload;
-  appendU16(payload, sequence);
-  payload.push_back(static_cast<char>(reason));
-  return encodeFrame(FrameType::Nak, tag, payload);
+  return sequenceFrame(FrameType::Nak, tag, sequence, static_cast<std::uint8_t>(reason));
 }
 
 std::string busyFrame(std::uint8_t tag, std::uint16_t sequence) {
-  std::string payload;
-  appendU16(payload, sequence);
-  return encodeFrame(FrameType::Busy, tag, payload);
+  return sequenceFrame(FrameType::Busy, tag, sequence);
 }
 
 std::string partFrame(std::uint16_t sequence, std::uint8_t kept) {
-  std::string payload;
-  appendU16(payload, sequence);
-  payload.push_back(static_cast<char>(kept));
-  return encodeFrame(FrameType::Part, NoTag, payload);
+  return sequenceFrame(FrameType::Part, NoTag, sequence, kept);
 }
 
 std::uint32_t blockCheck(std::uint16_t number, std::string_view data) {
