@@ -2,7 +2,9 @@
 // blocks with selective repeat: blocks go out while they lie within WindowBlocks of the oldest
 // unacknowledged one, and only the blocks found lost are sent again, each block failing at most
 // MaxBlockFailures times. The module keeps the good blocks of a damaged frame and names them in
-// a PART answer; the others are lost. A whole frame is lost when a frame sent after it (and
+// a PART answer; the others are lost. The next block needed that ends the module's answers
+// acknowledges every block before it, so an answer lost on the way costs nothing once a later one
+// comes. A whole frame is lost when a frame sent after it (and
 // starting after it) is answered first, since the line keeps the order of bytes and the module
 // answers in order; when the module reports a damaged frame while it still needs the first block
 // of the oldest frame on its way; or when that frame is the oldest on its way and nothing has

@@ -156,6 +156,8 @@ class BootRom {
   std::optional<std::vector<Piece>> cutBlocks(std::string_view payload, bool checked) const;
   // Takes the good blocks of a damaged CHECKED_DATA frame; false when none was good.
   bool salvage(const Received& frame);
+  // The next block needed that the answers to blocks carry (a cumulative acknowledgement).
+  std::uint16_t nextNeeded() const;
   bool hasBlock(std::uint32_t n) const {
     return n < transfer_.nextInOrder || transfer_.held.count(n) > 0;
   }
