@@ -410,6 +410,7 @@ TEST_F(DownloadProtocol, LostAnswerToBlocksCostsNothingOnceALaterOneNamesTheNext
     int damagedFrame;  // the next frame arrives damaged: NAK 1 naming its first block
     int partFrame;     // the next frame arrives with its second block damaged: PART
     int blocksRead;    // by the module, repeats included
+    bool held = false;  // the answer is not lost but held back (BUSY), as when the flash is behind
   };
   const Case cases[] = {
       {"the next frame's ACK", false, -1, -1, AllBlocks},
@@ -417,11 +418,13 @@ TEST_F(DownloadProtocol, LostAnswerToBlocksCostsNothingOnceALaterOneNamesTheNext
       {"the next frame in part", false, -1, ThirdFrame, AllBlocks + 1},
       // A module that leaves the next block needed out: the whole frame goes again.
       {"answers without the next block needed", true, -1, -1, AllBlocks + SecondFrame},
+      // The NAK 1 names the held frame's first block, which the BUSY has shown to have arrived.
+      {"held back, then the next frame damaged", false, ThirdFrame, -1, AllBlocks, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ModuleScript script;
-    script.lostAnswerImageFrame = SecondFrame;
+    (c.held ? script.heldAnswerImageFrame : script.lostAnswerImageFrame) = SecondFrame;
     script.omitNextNeeded = c.omitNextNeeded;
     script.damagedImageBlock = c.damagedFrame;
     script.damageTimes = 1;

@@ -43,6 +43,9 @@ class ModuleSide {
     }
   }
 
+  // The line has been quiet for a moment: the flash has made room for a held answer.
+  void quiet() { releaseHeldAnswer(); }
+
  private:
   void send(std::vector<std::uint8_t> bytes) {
     if (lastType_ != frame::Data && lastType_ != frame::CheckedData) lastAnswer_.insert(lastAnswer_.end(), bytes.begin(), bytes.end());
@@ -71,13 +74,24 @@ class ModuleSide {
     }
     send(bytes);
   }
+  // Every block before it is kept and answered.
+  std::uint16_t nextNeeded() const {
+    return heldNow_ >= 0 ? std::min<std::uint16_t>(expected_, static_cast<std::uint16_t>(heldNow_))
+                             : expected_;
+  }
+  void releaseHeldAnswer() {
+    if (heldNow_ < 0) return;
+    const auto seq = static_cast<std::uint16_t>(heldNow_);
+    heldNow_ = -1;
+    answerBlocks(frame::Ack, seq, std::nullopt);
+  }
   // ACK or PART of a DATA frame, ending with the next block needed.
   void answerBlocks(std::uint8_t type, std::uint16_t seq, std::optional<std::uint8_t> kept) {
     tag_ = NoTag;
     std::vector<std::uint8_t> p;
     putU16(p, seq);
     if (kept) putU8(p, *kept);
-    if (!script_.omitNextNeeded) putU16(p, expected_);
+    if (!script_.omitNextNeeded) putU16(p, nextNeeded());
     if (seq == lostAnswer_) {
       lostAnswer_ = -1;
       return;
@@ -185,6 +199,7 @@ class ModuleSide {
         damaged_ = log_.regions.size() == 1 ? script_.damagedImageBlock : -1;
         lost_ = log_.regions.size() == 1 ? script_.lostImageBlock : -1;
         lostAnswer_ = log_.regions.size() == 1 ? script_.lostAnswerImageFrame : -1;
+        holdAnswer_ = log_.regions.size() == 1 ? script_.heldAnswerImageFrame : -1;
         part_ = log_.regions.size() == 1 ? script_.partImageFrame : -1;
         damageLeft_ = script_.damageTimes;
         expected_ = 0;
@@ -228,7 +243,7 @@ class ModuleSide {
     }
     if (seq == damaged_ && damageLeft_ > 0) {
       --damageLeft_;
-      nak(expected_, nak::BadCheck);
+      nak(nextNeeded(), nak::BadCheck);
       return;
     }
     // A frame carries one or more blocks from block `seq` on. Blocks out of order wait for the
@@ -242,7 +257,7 @@ class ModuleSide {
       const std::size_t size = std::min(BlockBytes, data.size() - at - checkBytes);
       const auto piece = data.subspan(at, size);
       if (checked && getU32(piece.data() + size) != blockCheck(static_cast<std::uint16_t>(n), piece)) {
-        nak(expected_, nak::BadCheck);
+        nak(nextNeeded(), nak::BadCheck);
         return;
       }
       ++log_.dataBlocks;
@@ -255,10 +270,18 @@ class ModuleSide {
       held_.erase(it);
       ++expected_;
     }
-    if (partly)
+    if (seq == holdAnswer_) {
+      holdAnswer_ = -1;
+      heldNow_ = seq;
+      tag_ = NoTag;
+      std::vector<std::uint8_t> p;
+      putU16(p, seq);
+      answer(frame::Busy, p);
+    } else if (partly) {
       answerBlocks(frame::Part, seq, 0xFF & ~0x02);
-    else
+    } else {
       answerBlocks(frame::Ack, seq, std::nullopt);
+    }
   }
 
   int fd_;
@@ -274,6 +297,8 @@ class ModuleSide {
   int lost_ = -1;
   int part_ = -1;
   int lostAnswer_ = -1;
+  int holdAnswer_ = -1;   // the frame whose answer is to be held back
+  int heldNow_ = -1;      // the frame whose answer is held back now
   bool secondSyncMissed_ = false;
   int answersLost_ = 0;
   std::map<std::uint16_t, std::vector<std::uint8_t>> held_;
@@ -337,8 +362,9 @@ void FakeModule::run() {
     if (n > 0) {
       module.take(std::span(buffer.data(), static_cast<std::size_t>(n)));
       quietPolls = 0;
-    } else if (stop_.load()) {
-      ++quietPolls;
+    } else {
+      module.quiet();
+      if (stop_.load()) ++quietPolls;
     }
   }
 }
