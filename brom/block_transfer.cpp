@@ -237,10 +237,10 @@ bool Transfer::onAnswer(std::size_t first, unsigned kept, TransferEnd& end) {
   }
   // Every frame before this one that went out before it and is still unanswered was lost on
   // the way, or its answer was: the line keeps the order of bytes and the module answers in
-  // order (a frame whose answer the module holds back is answered later). Blocks the module has
-  // named as had (next block needed) are not among them.
+  // order, held answers first. Blocks the module has named as had (next block needed) are not
+  // among them.
   for (auto o = onTheWay_.begin(); o != onTheWay_.end() && o->first < first;) {
-    if (o->second.stamp > stamp || o->second.held) {
+    if (o->second.stamp > stamp) {
       ++o;
       continue;
     }

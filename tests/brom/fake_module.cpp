@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <map>
+#include <utility>
 
 #include "brom/byte_order.h"
 #include "brom/crc.h"
@@ -84,6 +85,7 @@ class ModuleSide {
     const auto seq = static_cast<std::uint16_t>(heldNow_);
     heldNow_ = -1;
     answerBlocks(frame::Ack, seq, std::nullopt);
+    send(std::exchange(waiting_, {}));
   }
   // ACK or PART of a DATA frame, ending with the next block needed.
   void answerBlocks(std::uint8_t type, std::uint16_t seq, std::optional<std::uint8_t> kept) {
@@ -94,6 +96,12 @@ class ModuleSide {
     if (!script_.omitNextNeeded) putU16(p, nextNeeded());
     if (seq == lostAnswer_) {
       lostAnswer_ = -1;
+      return;
+    }
+    // Answers go in order: behind a held one they wait too.
+    if (heldNow_ >= 0) {
+      const auto bytes = encodeFrame(type, NoTag, p);
+      waiting_.insert(waiting_.end(), bytes.begin(), bytes.end());
       return;
     }
     answer(type, p);
@@ -299,6 +307,7 @@ class ModuleSide {
   int lostAnswer_ = -1;
   int holdAnswer_ = -1;   // the frame whose answer is to be held back
   int heldNow_ = -1;      // the frame whose answer is held back now
+  std::vector<std::uint8_t> waiting_;  // answers behind the held one
   bool secondSyncMissed_ = false;
   int answersLost_ = 0;
   std::map<std::uint16_t, std::vector<std::uint8_t>> held_;

@@ -40,8 +40,8 @@ struct ModuleScript {
   // the line once; -1: none.
   int lostAnswerImageFrame = -1;
   // The answer to a DATA frame of the first region (by its first block) is held back, as while
-  // the flash is behind: BUSY at once, the ACK once the line has been quiet for a moment (later
-  // frames are answered meanwhile); -1: none.
+  // the flash is behind: BUSY at once, the ACK once the line has been quiet for a moment, the
+  // answers to later frames behind it; -1: none.
   int heldAnswerImageFrame = -1;
   // Answers to blocks leave out the next block needed, as a module of the older kind does.
   bool omitNextNeeded = false;

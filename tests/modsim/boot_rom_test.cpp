@@ -566,7 +566,15 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
 
 TEST(BootRom, RepeatedCommandIsAnsweredAgainAndAppliedOnce) {
   Line line;
-  line.hello();
+  line.hostBaud = BootBaud;
+  line.send(bytes({SyncByte}));
+  line.sendFrame(FrameType::Hello, bytes({ProtocolVersion}));
+  const std::string helloAck = line.answer().substr(1);
+  // HELLO_ACK was lost: after a new sync the same HELLO (same tag) gets the same answer.
+  line.send(bytes({SyncByte}));
+  EXPECT_EQ(line.answer(), bytes({SyncAnswerByte}));
+  line.repeatFrame(FrameType::Hello, bytes({ProtocolVersion}));
+  EXPECT_EQ(line.answer(), helloAck);
   line.sendFrame(FrameType::SetBaud, words({kDownloadBaud}));
   line.hostBaud = kDownloadBaud;
   line.send(bytes({SyncByte}));
