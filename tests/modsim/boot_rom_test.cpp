@@ -677,7 +677,9 @@ TEST(BootRom, AnswersToBlocksNameTheNextBlockNeeded) {
   for (const Step& step : steps) {
     line.send(step.frames);
     const std::string answer = line.answer();
-    if (step.answer) EXPECT_EQ(answer, *step.answer) << step.name;
+    if (step.answer) {
+      EXPECT_EQ(answer, *step.answer) << step.name;
+    }
   }
 }
 
@@ -793,7 +795,9 @@ TEST(BootRom, EachStateTakesItsOwnCommandsAndRefusesTheOthersForGood) {
     line.sendFrame(c.next, c.payload);
     const std::vector<Token> answer = parse(line.answer());
     EXPECT_EQ(describe(answer), c.answer) << c.state;
-    if (!answer.empty()) EXPECT_EQ(answer[0].frame.tag, line.lastTag) << c.state;
+    if (!answer.empty()) {
+      EXPECT_EQ(answer[0].frame.tag, line.lastTag) << c.state;
+    }
   }
 }
 
