@@ -103,10 +103,10 @@ inline constexpr std::size_t BlockBytes = 512;
 inline constexpr std::size_t BlockCheckBytes = 4;
 inline constexpr std::size_t MaxFrameBlocks = 8;  // consecutive blocks in one DATA frame
 inline constexpr std::size_t WindowBlocks = 64;   // from the oldest unacknowledged block
-// The 16th failure of a block ends the download. At a bit-error rate of 1e-4 a 512-byte block with
-// its check arrives damaged one time in three; with 8 tries one of its 2000 blocks then failed
-// every time in about a third of the downloads of 1 MiB, with 16 in one of ten thousand. A line that
-// carries nothing still fails within seconds.
+// The 16th failure of a block ends the download. At a bit-error rate of 1e-4 a 512-byte block
+// with its check arrives damaged one time in three; with 8 tries one of the 2000 blocks of a 1 MiB
+// download then failed every time in about a third of the downloads, with 16 in one of ten
+// thousand. A line that carries nothing still fails within seconds.
 inline constexpr int MaxBlockFailures = 16;
 // Sequence numbers are 16 bits and start from 0 for every payload. A payload holds at most 16 MiB
 // (the largest image), so the next block needed, up to the block count, stays below
