@@ -179,6 +179,20 @@ class DownloadProtocol : public ::testing::Test {
     EXPECT_FALSE(log.aborted);
   }
 
+  // A download from a module that follows the script, which must succeed and write everything;
+  // returns what the module saw.
+  ModuleLog downloadWhole(std::uint16_t port, const ModuleScript& script, Outcome* outcome = nullptr) {
+    FakeModule module(ports, port, script);
+    EXPECT_TRUE(module.ok());
+    if (!module.ok()) return {};
+    Outcome out = download(port);
+    const ModuleLog log = module.finish();
+    EXPECT_EQ(out.result, result::Success);
+    expectWholeDownload(log);
+    if (outcome) *outcome = std::move(out);
+    return log;
+  }
+
   TempFolder folder;
   std::filesystem::path ports = folder.path() / "ports";
   BromLibrary library{ports};
@@ -376,13 +390,8 @@ TEST_F(DownloadProtocol, LostAnswersAreAskedForAgainAndNothingIsAppliedTwice) {
     ModuleScript script;
     script.loseFirstAnswerTo = c.command;
     script.answersLost = c.lost;
-    FakeModule module(ports, 4, script);
-    ASSERT_TRUE(module.ok());
-    const Outcome out = download(4);
-    const ModuleLog log = module.finish();
-    EXPECT_EQ(out.result, result::Success);
-    expectWholeDownload(log);
-    EXPECT_EQ(log.repeats, c.repeats);
+    Outcome out;
+    EXPECT_EQ(downloadWhole(4, script, &out).repeats, c.repeats);
     EXPECT_TRUE(out.recorder.notices.empty());
   }
 }
@@ -391,12 +400,7 @@ TEST_F(DownloadProtocol, ModuleThatWentBackToTheBootSpeedIsAskedToChangeAgain) {
   // SET_BAUD's ACK came, but the module heard no sync byte at the new speed and went back.
   ModuleScript script;
   script.missSecondSync = true;
-  FakeModule module(ports, 9, script);
-  ASSERT_TRUE(module.ok());
-  const Outcome out = download(9);
-  const ModuleLog log = module.finish();
-  EXPECT_EQ(out.result, result::Success);
-  expectWholeDownload(log);
+  const ModuleLog log = downloadWhole(9, script);
   EXPECT_EQ(std::count(log.frameTypes.begin(), log.frameTypes.end(), frame::SetBaud), 2);
   EXPECT_EQ(log.repeats, 0) << "the module had forgotten it: taken as new";
 }
@@ -429,13 +433,7 @@ TEST_F(DownloadProtocol, LostAnswerToBlocksCostsNothingOnceALaterOneNamesTheNext
     script.damagedImageBlock = c.damagedFrame;
     script.damageTimes = 1;
     script.partImageFrame = c.partFrame;
-    FakeModule module(ports, 10, script);
-    ASSERT_TRUE(module.ok());
-    const Outcome out = download(10);
-    const ModuleLog log = module.finish();
-    EXPECT_EQ(out.result, result::Success);
-    expectWholeDownload(log);
-    EXPECT_EQ(log.dataBlocks, c.blocksRead);
+    EXPECT_EQ(downloadWhole(10, script).dataBlocks, c.blocksRead);
   }
 }
 
