@@ -28,6 +28,7 @@
 #include "settings/number_text.h"
 #include "tools/run/headless_station.h"
 #include "tools/run/stop_signals.h"
+#include "quenby_version.h"
 
 namespace {
 
@@ -122,6 +123,7 @@ void tellIfItTakesIt(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (quenby::printedVersion(argc, argv, "quenby-run")) return 0;
   Options options;
   options.settingsFile = quenby::programFolder() / "Torvane.ini";
 
