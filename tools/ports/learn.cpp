@@ -113,6 +113,10 @@ class Learner {
       if (!present_.count(name)) appeared_.insert(name);
     for (auto it = appeared_.begin(); it != appeared_.end();)
       it = now.count(*it) ? std::next(it) : appeared_.erase(it);
+    std::string gone;
+    for (const std::string& name : present_)
+      if (!now.count(name)) gone += (gone.empty() ? "" : ", ") + name;
+    if (!gone.empty()) say("Unplugged: " + gone);
     present_ = now;
     lastChange_ = Clock::now();
   }
