@@ -50,11 +50,12 @@ struct Finished {
   std::string err;
 };
 
-// quenby-ports as a child process: stdin a pipe the test writes to (closed = Ctrl-D), stdout and
-// stderr collected.
+// quenby-ports (or another program) as a child process: stdin a pipe the test writes to
+// (closed = Ctrl-D), stdout and stderr collected.
 class PortsProcess {
  public:
-  explicit PortsProcess(const std::vector<std::string>& args) {
+  explicit PortsProcess(const std::vector<std::string>& args,
+                        const std::string& program = QUENBY_PORTS_PATH) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) std::abort();
     pid_ = ::fork();
@@ -62,7 +63,7 @@ class PortsProcess {
       ::dup2(in[0], STDIN_FILENO);
       ::dup2(out[1], STDOUT_FILENO);
       ::dup2(err[1], STDERR_FILENO);
-      std::vector<std::string> all{QUENBY_PORTS_PATH};
+      std::vector<std::string> all{program};
       all.insert(all.end(), args.begin(), args.end());
       std::vector<char*> argv;
       for (std::string& a : all) argv.push_back(a.data());
