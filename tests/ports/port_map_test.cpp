@@ -156,6 +156,7 @@ TEST(PortMapList, ShowsAdaptersTheirPortsAndBrokenLinks) {
   DeviceTree::link(tree.ports(), "COM11", gone);
   DeviceTree::link(tree.ports(), "COM12", "/dev/null");
   DeviceTree::link(tree.ports(), "COM13", tree.pty(2).path());
+  DeviceTree::link(tree.ports(), "COM14", tree.pty(1).path());
   const Finished done = tree.run({"list"});
   EXPECT_EQ(done.status, 0) << done.err;
   using Row = std::vector<std::string>;
@@ -169,6 +170,7 @@ TEST(PortMapList, ShowsAdaptersTheirPortsAndBrokenLinks) {
       {"COM11", "->", gone, "broken: no such device"},
       {"COM12", "->", "/dev/null", "broken: not a serial device"},
       {"COM13", "->", tree.pty(2).path().string(), "no stable name: not in " + tree.byPath().string()},
+      {"COM14", "->", tree.pty(1).path().string(), "no stable name: not in " + tree.byPath().string()},
   };
   EXPECT_EQ(cells(done.out), expected) << done.out;
 }

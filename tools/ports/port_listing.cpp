@@ -2,6 +2,7 @@
 #include "tools/ports/port_listing.h"
 
 #include <set>
+#include <system_error>
 
 #include "tools/ports/text_table.h"
 
@@ -10,6 +11,18 @@ namespace quenby::ports {
 namespace {
 
 std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
+
+// True when the link's text names an entry of the by-path folder (a relative text is relative to
+// the ports folder).
+bool throughByPath(const PortLink& link, const DeviceTree& tree,
+                   const std::filesystem::path& portsDir) {
+  if (link.target.empty()) return false;
+  const std::filesystem::path target =
+      link.target.is_absolute() ? link.target : portsDir / link.target;
+  std::error_code ec;
+  return std::filesystem::weakly_canonical(target.parent_path(), ec) ==
+         std::filesystem::weakly_canonical(tree.byPathDir(), ec);
+}
 
 }  // namespace
 
@@ -25,7 +38,8 @@ std::string portListing(const std::vector<SerialAdapter>& adapters,
     for (const SerialAdapter& adapter : adapters) {
       std::string coms;
       for (const PortLink& link : links) {
-        if (!link.problem.empty() || !link.device || link.device->number != adapter.device.number)
+        if (!link.problem.empty() || !link.device || link.device->number != adapter.device.number ||
+            !throughByPath(link, tree, portsDir))
           continue;
         coms += (coms.empty() ? "" : ",") + comName(link.com);
         shown.insert(link.com);
