@@ -31,6 +31,7 @@
 #include "tools/run/headless_station.h"
 #include "tools/run/serial_numbers.h"
 #include "tools/run/stop_signals.h"
+#include "quenby_version.h"
 
 namespace {
 
@@ -126,6 +127,7 @@ void tellIfItTakesIt(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (quenby::printedVersion(argc, argv, "quenby-run")) return 0;
   Options options;
   options.settingsFile = quenby::programFolder() / "Torvane.ini";
 
