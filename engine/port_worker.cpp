@@ -20,6 +20,8 @@ constexpr int EndSentenceGapMs = 100;
 constexpr int RestartSettleMs = 1000;
 
 constexpr std::string_view OpenProblemIndent = "     ";
+constexpr std::string_view NoSerialNumberLine =
+    "     No serial number scanned: this run is logged without one";
 
 }  // namespace
 
@@ -77,7 +79,12 @@ void PortWorker::startRun() {
   record_.itemStartTick = clock_.counter();
   record_.runStartTick = record_.itemStartTick;
 
-  handOff([this] { view().resetForRun(); });
+  handOff([this] {
+    view().resetForRun();
+    // The line scans a number per module; a run without one still runs, and says so.
+    if (settings_.serialEntry == 1 && view().serialNumberText().empty())
+      view().appendLine(std::string(NoSerialNumberLine));
+  });
   handOff([this] {
     if (station_.lockControls) station_.lockControls();
   });
