@@ -64,7 +64,9 @@ CnrChart::CnrChart(QWidget* parent) : QWidget(parent) {
 }
 
 void CnrChart::setBars(const QVector<Bar>& bars) {
+  if (bars == bars_) return;
   bars_ = bars;
+  layout_.reset();
   update();
 }
 
@@ -75,82 +77,81 @@ int CnrChart::shownWidth() const {
   return parent ? std::clamp(parent->width() - x(), 1, width()) : width();
 }
 
-double CnrChart::columnWidth() const {
-  const double inside = shownWidth() - 2 * Margin;
-  return bars_.isEmpty() ? inside : inside / static_cast<double>(bars_.size());
+const CnrChart::Layout& CnrChart::layout() const {
+  const QSize size(shownWidth(), height());
+  if (!layout_ || layout_->size != size) layout_ = layOut(size);
+  return *layout_;
 }
 
-QFont CnrChart::idFont() const {
-  QStringList ids;
-  for (const auto& b : bars_) ids << b.label;
-  return fittingFont(font(), IdPixels, ids, columnWidth());
-}
-
-QFont CnrChart::valueFont() const {
-  QStringList values;
-  for (const auto& b : bars_) values << valueText(b.value);
-  return fittingFont(font(), ValuePixels, values, columnWidth());
-}
-
-CnrChart::Picture CnrChart::picture() const {
-  Picture p;
-  const QFontMetrics idMetrics(idFont());
-  const QFontMetrics valueMetrics(valueFont());
-  const QFontMetrics titleMetrics(pixelFont(font(), TitlePixels));
-  const int w = shownWidth();
-  const int h = height();
+CnrChart::Layout CnrChart::layOut(QSize size) const {
+  Layout l;
+  l.size = size;
+  const int n = static_cast<int>(bars_.size());
+  const double column = double(size.width() - 2 * Margin) / std::max(n, 1);
+  QStringList ids, values;
+  for (const auto& b : bars_) {
+    ids << b.label;
+    values << valueText(b.value);
+  }
+  l.title = pixelFont(font(), TitlePixels);
+  l.id = fittingFont(font(), IdPixels, ids, column);
+  l.value = fittingFont(font(), ValuePixels, values, column);
+  const QFontMetrics titleMetrics(l.title), idMetrics(l.id), valueMetrics(l.value);
+  l.titleAscent = titleMetrics.ascent();
+  l.idAscent = idMetrics.ascent();
+  l.valueAscent = valueMetrics.ascent();
 
   // From the bottom: the ids, the axis line, the bars, the values of the tallest bars, and the
   // title when the bars keep at least its height.
-  const int idTop = h - Margin - idMetrics.height();
-  const int axis = idTop - LabelGap;
-  p.axis = axis;
+  Picture& p = l.picture;
+  const int idTop = size.height() - Margin - idMetrics.height();
+  p.axis = idTop - LabelGap;
   int barsTop = Margin + valueMetrics.height() + LabelGap;
-  if (axis - barsTop - titleMetrics.height() >= titleMetrics.height()) {
+  if (p.axis - barsTop - titleMetrics.height() >= titleMetrics.height()) {
     p.title = "CNR";
-    p.titleRect = QRect(0, Margin, w, titleMetrics.height());
+    p.titleRect = labelRect(titleMetrics, p.title, size.width() / 2, Margin);
     barsTop += titleMetrics.height();
   }
-  const int scale = std::max(0, axis - barsTop);
+  const int scale = std::max(0, p.axis - barsTop);
 
-  const int n = static_cast<int>(bars_.size());
-  const double column = columnWidth();
   const int barWidth = std::max(1, static_cast<int>(std::lround(column * BarShare)));
   for (int i = 0; i < n; ++i) {
-    const Bar& b = bars_[i];
     const int centre = Margin + static_cast<int>(std::lround(column * (i + 0.5)));
-    const double shown = std::clamp(b.value, 0.0, CnrAxisMax);
+    const double shown = std::clamp(bars_[i].value, 0.0, CnrAxisMax);
     const int height = static_cast<int>(std::lround(scale * shown / CnrAxisMax));
     DrawnBar d;
-    d.bar = QRect(centre - barWidth / 2, axis - height, barWidth, height);
-    d.id = b.label;
+    d.bar = QRect(centre - barWidth / 2, p.axis - height, barWidth, height);
+    d.id = ids[i];
     d.idRect = labelRect(idMetrics, d.id, centre, idTop);
-    d.value = valueText(b.value);
+    d.value = values[i];
     d.valueRect =
-        labelRect(valueMetrics, d.value, centre, axis - height - LabelGap - valueMetrics.height());
+        labelRect(valueMetrics, d.value, centre, d.bar.top() - LabelGap - valueMetrics.height());
     p.bars.append(d);
   }
-  return p;
+  return l;
 }
 
 void CnrChart::paintEvent(QPaintEvent*) {
+  // Sixteen charts refresh every second: plain rendering, the labels drawn at their baselines.
+  const Layout& l = layout();
+  const Picture& p = l.picture;
   QPainter painter(this);
-  const Picture p = picture();
   if (!p.title.isEmpty()) {
-    painter.setFont(pixelFont(font(), TitlePixels));
+    painter.setFont(l.title);
     painter.setPen(TitleGrey);
-    painter.drawText(p.titleRect, Qt::AlignCenter, p.title);
+    painter.drawText(p.titleRect.left(), p.titleRect.top() + l.titleAscent, p.title);
   }
   painter.setPen(AxisGrey);
-  painter.drawLine(Margin, p.axis, shownWidth() - Margin - 1, p.axis);
+  painter.drawLine(Margin, p.axis, l.size.width() - Margin - 1, p.axis);
   for (const auto& d : p.bars)
     if (!d.bar.isEmpty()) painter.fillRect(d.bar, BarBlue);
   painter.setPen(Qt::black);
-  painter.setFont(valueFont());
-  for (const auto& d : p.bars) painter.drawText(d.valueRect, Qt::AlignCenter, d.value);
+  painter.setFont(l.value);
+  for (const auto& d : p.bars)
+    painter.drawText(d.valueRect.left(), d.valueRect.top() + l.valueAscent, d.value);
   painter.setPen(TitleGrey);
-  painter.setFont(idFont());
-  for (const auto& d : p.bars) painter.drawText(d.idRect, Qt::AlignCenter, d.id);
+  painter.setFont(l.id);
+  for (const auto& d : p.bars) painter.drawText(d.idRect.left(), d.idRect.top() + l.idAscent, d.id);
 }
 
 }  // namespace quenby::ui

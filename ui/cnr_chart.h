@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVector>
 #include <QWidget>
+#include <optional>
 
 namespace quenby::ui {
 
@@ -47,19 +48,28 @@ class CnrChart final : public QWidget {
   void clearBars() { setBars({}); }
 
   // What paintEvent draws at the chart's present size.
-  Picture picture() const;
+  const Picture& picture() const { return layout().picture; }
   // The fonts of the ids and of the values at the present size.
-  QFont idFont() const;
-  QFont valueFont() const;
+  QFont idFont() const { return layout().id; }
+  QFont valueFont() const { return layout().value; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // The picture and its fonts for one size of the chart, kept until the bars or the size change.
+  struct Layout {
+    QSize size;
+    Picture picture;
+    QFont title, id, value;
+    int titleAscent = 0, idAscent = 0, valueAscent = 0;
+  };
   int shownWidth() const;
-  double columnWidth() const;
+  const Layout& layout() const;
+  Layout layOut(QSize size) const;
 
   QVector<Bar> bars_;
+  mutable std::optional<Layout> layout_;
 };
 
 }  // namespace quenby::ui
