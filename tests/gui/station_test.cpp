@@ -11,7 +11,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
@@ -561,13 +560,8 @@ class StationTest : public QObject {
                                    folderOf(s.folder.path()), folderOf(elsewhere.path()),
                                    folderOf(firmware.path())}));
     // The Download Agent's filter lets a file without an extension through.
-    const QString filter = s.asked.front().filter.section('(', 1).section(')', 0, 0);
-    const auto accepts = [&](const QString& name) {
-      for (const QString& pattern : filter.split(' '))
-        if (QRegularExpression::fromWildcard(pattern).match(name).hasMatch()) return true;
-      return false;
-    };
-    QVERIFY(accepts("agent") && accepts("demo.da"));
+    const QStringList patterns = s.asked.front().filter.section('(', 1).section(')', 0, 0).split(' ');
+    QVERIFY(QDir::match(patterns, "agent") && QDir::match(patterns, "demo.da"));
   }
 
   void profilesRoundTrip() {
