@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
 
 #include "ui/cnr_chart.h"
 #include "ui/resources.h"
@@ -213,6 +214,13 @@ void TChildForm::resetForRun() {
 
 void TChildForm::appendLine(const std::string& line) {
   MemoShow->appendPlainText(fromEngine(line));
+  // The view shows the newest line from its start, also after a line wider than the memo (the
+  // row of stars that ends a run). The scroll bar counts the lines above the view; a memo lower
+  // than a line and its margins (sixteen windows) offers one step past the last line, where the
+  // view would stay on the first.
+  QScrollBar* down = MemoShow->verticalScrollBar();
+  down->setValue(std::min(down->maximum(), MemoShow->blockCount() - 1));
+  MemoShow->horizontalScrollBar()->setValue(0);
 }
 
 void TChildForm::setGaugeColorAndProgress(std::uint32_t bgrColor, int percent) {

@@ -40,8 +40,15 @@ constexpr int EnumerationBufferPorts = 255;
 QString portCaption(std::uint16_t port) { return QString("COM %1").arg(port); }
 
 QString defaultChooser(QWidget* parent, const TMainForm::FileChoice& choice) {
-  return choice.save ? QFileDialog::getSaveFileName(parent, choice.title, {}, choice.filter)
-                     : QFileDialog::getOpenFileName(parent, choice.title, {}, choice.filter);
+  return choice.save
+             ? QFileDialog::getSaveFileName(parent, choice.title, choice.folder, choice.filter)
+             : QFileDialog::getOpenFileName(parent, choice.title, choice.folder, choice.filter);
+}
+
+// The folder a file dialog opens at for the file in use (none: the dialog's own choice).
+QString folderOf(const std::filesystem::path& file) {
+  return file.empty() ? QString()
+                      : QFileInfo(QString::fromStdString(file.string())).absolutePath();
 }
 
 }  // namespace
@@ -449,7 +456,9 @@ void TMainForm::BtnCleanClick() {
 // ---- Files, settings, options -----------------------------------------------------------------
 
 void TMainForm::MenuDAClick() {
-  const QString path = chooseFile_({"Download Agent", "DA File (*.*)", false});
+  // A Download Agent may have no extension at all.
+  const QString path = chooseFile_(
+      {"Download Agent", "DA File (*)", false, folderOf(control_.settings().flashDownloadDaPath)});
   if (path.isEmpty()) return;
   const std::uint32_t chip = MT3329->isChecked() ? DaChipValueMt3329 : DaChipValueMt3318;
   control_.chooseDownloadAgent(path.toStdString(), chip);
@@ -457,7 +466,8 @@ void TMainForm::MenuDAClick() {
 }
 
 void TMainForm::MenuROMClick() {
-  const QString path = chooseFile_({"ROM", "ROM File (*.bin)", false});
+  const QString path = chooseFile_(
+      {"ROM", "ROM File (*.bin)", false, folderOf(control_.settings().flashDownloadRomPath)});
   if (path.isEmpty()) return;
   control_.chooseRom(path.toStdString());
   showRomPath(path);
@@ -545,16 +555,19 @@ void TMainForm::MenuTestExtraClick() {
 }
 
 void TMainForm::MenuLoadProfileClick() {
-  const QString path =
-      chooseFile_({"Load Profile", "ini Files (*.ini);;All Files (*)", false});
+  const QString path = chooseFile_(
+      {"Load Profile", "ini Files (*.ini);;All Files (*)", false, folderOf(profileFile())});
   if (path.isEmpty()) return;
+  profile_ = path.toStdString();
   loadSettingsFile(path.toStdString());
   showMessage(this, QFileInfo(path).absoluteFilePath() + " Load!!");
 }
 
 void TMainForm::MenuSaveProfileClick() {
-  const QString path = chooseFile_({"Save Profile", "ini Files (*.ini);;All Files (*)", true});
+  const QString path = chooseFile_(
+      {"Save Profile", "ini Files (*.ini);;All Files (*)", true, folderOf(profileFile())});
   if (path.isEmpty()) return;
+  profile_ = path.toStdString();
   control_.saveSettings(path.toStdString());
   showMessage(this, QFileInfo(path).absoluteFilePath() + " Save!!");
 }

@@ -44,6 +44,7 @@ class TMainForm final : public QMainWindow {
     QString title;
     QString filter;
     bool save = false;
+    QString folder;  // where the dialog opens: that of the file in use
   };
   void setFileChooser(std::function<QString(const FileChoice&)> chooser) {
     chooseFile_ = std::move(chooser);
@@ -148,6 +149,9 @@ class TMainForm final : public QMainWindow {
   QtUiBridge bridge_;
   StationControl control_;
   std::function<QString(const FileChoice&)> chooseFile_;
+  // The profile last loaded or saved; before that, the settings file.
+  std::filesystem::path profile_;
+  std::filesystem::path profileFile() const { return profile_.empty() ? settingsFile() : profile_; }
   std::chrono::milliseconds exitWait_{10000};
   bool focusGiven_ = false;
   bool closed_ = false;

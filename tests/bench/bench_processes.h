@@ -1,5 +1,5 @@
-// What the benchmarks share: writing a file, starting a program, and a simulator that has printed
-// its `ready` line.
+// What the benchmarks share: the answer to --help, writing a file, starting a program, and a
+// simulator that has printed its `ready` line.
 #pragma once
 
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -16,6 +17,18 @@
 #include <vector>
 
 namespace quenby::bench {
+
+// --help or -h anywhere on the command line: the usage alone, on standard output, and nothing run.
+inline bool answeredHelp(int argc, char** argv, const char* usage) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(usage, stdout);
+      return true;
+    }
+  }
+  return false;
+}
 
 inline void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -73,13 +73,13 @@ struct Options {
 constexpr int kBaudForIndex[] = {0, 921600, 460800, 230400, 115200, 57600,
                                  38400, 19200, 14400, 9600, 4800};
 
+constexpr char kUsage[] =
+    "usage: quenby-download-efficiency [--image-size BYTES] [--speeds 4,1] "
+    "[--ports 1,4] [--rounds K] [--ber RATE] [--stray RATE] [--flash-timing on|off] "
+    "[--power-cycle-after SECONDS] [--run PATH] [--modsim PATH] [--mkdemo PATH]\n";
+
 [[noreturn]] void usage(const char* problem) {
-  std::fprintf(stderr,
-               "quenby-download-efficiency: %s\n"
-               "usage: quenby-download-efficiency [--image-size BYTES] [--speeds 4,1] "
-               "[--ports 1,4] [--rounds K] [--ber RATE] [--stray RATE] [--flash-timing on|off] "
-               "[--power-cycle-after SECONDS] [--run PATH] [--modsim PATH] [--mkdemo PATH]\n",
-               problem);
+  std::fprintf(stderr, "quenby-download-efficiency: %s\n%s", problem, kUsage);
   std::exit(2);
 }
 
@@ -232,6 +232,7 @@ Measurement measure(const fs::path& folder, int ports) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (bench::answeredHelp(argc, argv, kUsage)) return 0;
   const Options o = parseOptions(argc, argv);
 
   std::string pattern = (fs::temp_directory_path() / "quenby-download-XXXXXX").string();

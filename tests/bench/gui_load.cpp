@@ -4,7 +4,7 @@
 // simulated modules at 115200 baud that never report their acquisition, so every worker only
 // reads, parses and shows (memo, chart refresh once per GSV cycle) for the whole measurement.
 //
-//   quenby-gui-load [--seconds S] [--ports N] [--fix-interval MS]
+//   quenby-gui-load [--seconds S] [--ports N] [--fix-interval MS] [--modsim PATH]
 //
 // Prints: CPU of the whole process (user-interface thread and workers) as a share of one core
 // over the measured time, peak resident set (VmHWM), and the round trip of probe hand-offs made
@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -40,13 +41,14 @@ struct Options {
   int seconds = 30;
   int ports = 16;
   int fixIntervalMs = 1000;
+  std::string modsim = QUENBY_MODSIM_PATH;
 };
 
+constexpr char kUsage[] =
+    "usage: quenby-gui-load [--seconds S] [--ports N] [--fix-interval MS] [--modsim PATH]\n";
+
 [[noreturn]] void usage(const char* problem) {
-  std::fprintf(stderr,
-               "quenby-gui-load: %s\nusage: quenby-gui-load [--seconds S] [--ports N] "
-               "[--fix-interval MS]\n",
-               problem);
+  std::fprintf(stderr, "quenby-gui-load: %s\n%s", problem, kUsage);
   std::exit(2);
 }
 
@@ -55,10 +57,12 @@ Options parseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
-    const int value = std::atoi(argv[++i]);
+    const std::string text = argv[++i];
+    const int value = std::atoi(text.c_str());
     if (arg == "--seconds" && value >= 1) o.seconds = value;
     else if (arg == "--ports" && value >= 1 && value <= 16) o.ports = value;
     else if (arg == "--fix-interval" && value >= 100) o.fixIntervalMs = value;
+    else if (arg == "--modsim") o.modsim = text;
     else usage(("bad option " + arg).c_str());
   }
   return o;
@@ -89,6 +93,7 @@ double percentile(std::vector<double> values, double p) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (quenby::bench::answeredHelp(argc, argv, kUsage)) return 0;
   const Options options = parseOptions(argc, argv);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
@@ -106,10 +111,17 @@ int main(int argc, char** argv) {
   quenby::bench::writeFile(folder / "scenario.ini",
                            "[default]\nbaud=115200\nacq_delay=3600000\nfix_interval=" +
                                std::to_string(options.fixIntervalMs) + "\n");
-  quenby::bench::ReadySimulator simulator(
-      {QUENBY_MODSIM_PATH, "--ports-dir", (folder / "ports").string(), "--com",
-       "1-" + std::to_string(options.ports), "--scenario", (folder / "scenario.ini").string()},
-      std::chrono::seconds(10));
+  std::optional<quenby::bench::ReadySimulator> simulator;
+  try {
+    simulator.emplace(std::vector<std::string>{options.modsim, "--ports-dir",
+                                               (folder / "ports").string(), "--com",
+                                               "1-" + std::to_string(options.ports), "--scenario",
+                                               (folder / "scenario.ini").string()},
+                      std::chrono::seconds(10));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quenby-gui-load: %s (%s)\n", e.what(), options.modsim.c_str());
+    return 1;
+  }
 
   quenby::brom::BromLibrary library(folder / "ports");
   auto form = std::make_unique<quenby::ui::TMainForm>(folder.path(), &library);

@@ -23,7 +23,26 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quenby-report-load [--days N] [--ports N] [--runs N] [--report PATH] [--keep DIR]\n";
+
+[[noreturn]] void usage(const std::string& problem) {
+  std::fprintf(stderr, "quenby-report-load: %s\n%s", problem.c_str(), kUsage);
+  std::exit(2);
+}
+
+int count(const std::string& option, const std::string& value) {
+  const int n = std::atoi(value.c_str());
+  if (n < 1) usage(option + " takes a whole number of at least 1");
+  return n;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (quenby::bench::answeredHelp(argc, argv, kUsage)) return 0;
   quenby::report::LineModel model;
   model.days = 365;
   model.ports = 16;
@@ -31,17 +50,16 @@ int main(int argc, char** argv) {
   model.weakPort = 7;
   std::string report = QUENBY_REPORT_PATH;
   fs::path keep;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i], v = argv[i + 1];
-    if (a == "--days") model.days = std::stoi(v);
-    else if (a == "--ports") model.ports = std::stoi(v);
-    else if (a == "--runs") model.runsPerPortDay = std::stoi(v);
+  for (int i = 1; i < argc; i += 2) {
+    const std::string a = argv[i];
+    if (i + 1 >= argc) usage("missing value after " + a);
+    const std::string v = argv[i + 1];
+    if (a == "--days") model.days = count(a, v);
+    else if (a == "--ports") model.ports = count(a, v);
+    else if (a == "--runs") model.runsPerPortDay = count(a, v);
     else if (a == "--report") report = v;
     else if (a == "--keep") keep = v;
-    else {
-      std::fprintf(stderr, "unknown option %s\n", a.c_str());
-      return 2;
-    }
+    else usage("unknown option " + a);
   }
 
   std::string pattern = (fs::temp_directory_path() / "quenby-report-load-XXXXXX").string();

@@ -56,14 +56,14 @@ constexpr auto kStopLimit = std::chrono::seconds(30);
 
 using Options = bench::LoadOptions;
 
+constexpr char kUsage[] =
+    "usage: quenby-station-load [--seconds S] [--ports 1,2,4,8,16] "
+    "[--fix-interval MS] [--repeat N] [--run PATH] [--modsim PATH]\n"
+    "       quenby-station-load --soak ROUNDS [--run PATH] [--modsim PATH]\n"
+    "       quenby-station-load --log-append [--repeat N]\n";
+
 [[noreturn]] void usage(const char* problem) {
-  std::fprintf(stderr,
-               "quenby-station-load: %s\n"
-               "usage: quenby-station-load [--seconds S] [--ports 1,2,4,8,16] "
-               "[--fix-interval MS] [--repeat N] [--run PATH] [--modsim PATH]\n"
-               "       quenby-station-load --soak ROUNDS [--run PATH] [--modsim PATH]\n"
-               "       quenby-station-load --log-append [--repeat N]\n",
-               problem);
+  std::fprintf(stderr, "quenby-station-load: %s\n%s", problem, kUsage);
   std::exit(2);
 }
 
@@ -249,6 +249,7 @@ std::string spread(std::vector<double> values, int precision) {
 }  // namespace quenby::bench
 
 int main(int argc, char** argv) {
+  if (bench::answeredHelp(argc, argv, kUsage)) return 0;
   if (argc == 4 && std::string(argv[1]) == "--bare-reader")
     return bench::bareReaderMain(argv[2], std::atoi(argv[3]));
   const Options o = parseOptions(argc, argv);

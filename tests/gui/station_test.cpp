@@ -56,6 +56,7 @@ struct GuiStation {
   std::unique_ptr<TFormExtra> extra;
   QStringList messages;
   QStringList choices;  // what the file dialogs answer, in turn
+  QList<TMainForm::FileChoice> asked;  // what the file dialogs were opened with
 
   // settings: Torvane.ini's text (none when empty). modules: the simulator's ports ("1-4") and
   // its scenario; no simulator and a fake library when ports is empty.
@@ -90,7 +91,8 @@ struct GuiStation {
     extra = std::make_unique<TFormExtra>(form->control().settings(), form->control().state(),
                                          form.get());
     form->setSecondaryWindows(about.get(), basic.get(), extra.get());
-    form->setFileChooser([this](const TMainForm::FileChoice&) {
+    form->setFileChooser([this](const TMainForm::FileChoice& choice) {
+      asked << choice;
       return choices.isEmpty() ? QString() : choices.takeFirst();
     });
     form->show();
@@ -270,6 +272,18 @@ class StationTest : public QObject {
     s.basic->BtnCancelClick();
     s.form->MenuDLClick();  // unticked: no check, the run starts
     QCOMPARE(s.messages.size(), 2);
+    QVERIFY(s.windows().front()->hasWorker());
+  }
+
+  void testSkipDownloadLeavesTheDownloadFilesAlone() {
+    GuiStation s("[System]\nComSelect=1,\nEnable_Test=1\n");
+    s.form->MenuStartClick();
+    s.basic->present();  // "Download Enable" ticked from Flash Download
+    s.basic->BtnCancelClick();
+    s.fake->daCheckResult = 1;
+    s.fake->imageCheckResult = 1;
+    s.form->TestSkipDL1Click();
+    QCOMPARE(s.messages, QStringList());
     QVERIFY(s.windows().front()->hasWorker());
   }
 
@@ -522,6 +536,9 @@ class StationTest : public QObject {
     const Case cases[] = {
         {{600, 500}, {25, 81, 174, 174}, {300, 81, 300, 174}, {0, 255, 600, 174}, 440},
         {{300, 700}, {25, 81, 150, 150}, {150, 81, 150, 274}, {0, 355, 300, 274}, 140},
+        // The serial entry's edge: up to 160 wide it keeps 5, from 161 the width less 160.
+        {{160, 500}, {25, 81, 80, 80}, {80, 81, 80, 174}, {0, 255, 160, 174}, 5},
+        {{161, 500}, {25, 81, 80, 80}, {80, 81, 80, 174}, {0, 255, 161, 174}, 1},
     };
     for (const Case& c : cases) {
       w->resize(c.size);
@@ -663,6 +680,34 @@ class StationTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!bySignal.form->isVisible(), 5000);
     QVERIFY(bySignal.messages.isEmpty());
     QCOMPARE(bySignal.form->exitStatus(), 1);
+  }
+
+  void fileDialogsOpenWhereTheFilesInUseAre() {
+    TempFolder firmware, elsewhere;
+    const auto folderOf = [](const fs::path& p) { return QString::fromStdString(p.string()); };
+    GuiStation s("[Basic]\nFlashDownload_DA_Path=" + (firmware / "da" / "agent").string() +
+                 "\nFlashDownload_ROM_Path=" + (elsewhere / "rom.bin").string() + "\n");
+    const QString newAgent = folderOf(elsewhere / "agents" / "new-agent");
+    const QString profile = folderOf(elsewhere / "line-b.ini");
+    firmware.write("line-c.ini", "[System]\n");
+    s.choices << newAgent << QString() << QString() << QString() << profile
+              << folderOf(firmware / "line-c.ini") << QString();
+    s.form->MenuDAClick();                      // chooses a new agent
+    s.form->MenuDAClick();                      // opens where that one is
+    s.form->MenuROMClick();
+    s.find("MenuLoadProfile")->trigger();       // no profile yet: the station's folder
+    s.find("MenuSaveProfile")->trigger();       // saves line-b.ini
+    s.find("MenuLoadProfile")->trigger();       // loads line-c.ini
+    s.find("MenuSaveProfile")->trigger();
+    QStringList folders;
+    for (const auto& choice : s.asked) folders << choice.folder;
+    QCOMPARE(folders, (QStringList{folderOf(firmware / "da"), folderOf(elsewhere / "agents"),
+                                   folderOf(elsewhere.path()), folderOf(s.folder.path()),
+                                   folderOf(s.folder.path()), folderOf(elsewhere.path()),
+                                   folderOf(firmware.path())}));
+    // The Download Agent's filter lets a file without an extension through.
+    const QStringList patterns = s.asked.front().filter.section('(', 1).section(')', 0, 0).split(' ');
+    QVERIFY(QDir::match(patterns, "agent") && QDir::match(patterns, "demo.da"));
   }
 
   void profilesRoundTrip() {

@@ -1,7 +1,8 @@
 // quenby-screenshots DIR: the station as an operator sees it, captured into PNG files for review.
 // Runs the real windows in the program's folder (its Torvane.ini and ports/, e.g. the simulated
-// modules of scripts/screenshots.sh): Connect, Download, waits for the round to end on every
-// port, then writes DIR/station.png, DIR/about.png and the settings dialogs' pictures.
+// modules of scripts/screenshots.sh): Connect (DIR/station-connect.png), Download, waits for the
+// round to end on every port, then writes DIR/station.png, DIR/about.png and the settings
+// dialogs' pictures.
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QMdiArea>
@@ -62,6 +63,9 @@ int main(int argc, char** argv) {
   form.show();
 
   form.MenuStartClick();
+  // The port windows as Connect leaves them: the placeholder chart.
+  waitFor([] { return false; }, 1);
+  bool ok = save(form, dir + "/station-connect.png");
   form.MenuDLClick();
   auto windows = form.portWindows();
   const bool ended = waitFor(
@@ -76,7 +80,7 @@ int main(int argc, char** argv) {
   // Let the last hand-offs and repaints land.
   waitFor([] { return false; }, 1);
 
-  bool ok = save(form, dir + "/station.png");
+  ok = save(form, dir + "/station.png") && ok;
   form.MenuAboutClick();
   waitFor([] { return false; }, 1);
   ok = save(about, dir + "/about.png") && ok;
