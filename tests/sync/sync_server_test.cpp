@@ -11,12 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes/temp_folder.h"
-#include "report/log_lines.h"
-#include "sync/pg_server.h"
-#include "sync/sync_process.h"
+#include "sync/server_fixture.h"
 #include "tools/sync/line_schema.h"
-#include "tools/sync/pg_connection.h"
 
 namespace quenby::sync::testing {
 namespace {
@@ -24,88 +20,6 @@ namespace {
 using report::testing::header;
 using report::testing::Line;
 using report::testing::runLine;
-namespace fs = std::filesystem;
-
-constexpr const char* LogName = "Test_Log_2024.3.4.csv";
-
-class SyncServer : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { server_ = new PgServer; }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-
-  void SetUp() override {
-    if (server_->binariesMissing()) GTEST_SKIP() << server_->problem();
-    ASSERT_EQ(server_->problem(), "");
-    conninfo_ = server_->conninfo(server_->createDatabase());
-    // A station two hours east of UTC, whatever the machine's zone.
-    ::setenv("TZ", "QNB-2", 1);
-    ::setenv("PGTZ", "UTC", 1);
-  }
-
-  std::vector<std::string> args(const std::string& station, const fs::path& folder) const {
-    return {"--station", station, "--db", conninfo_, folder.string()};
-  }
-  // quenby-sync --once over the folder; its exit status (errors_ gets its stderr).
-  int sendOnce(const fs::path& folder, const std::string& station = "A") {
-    auto a = args(station, folder);
-    a.insert(a.begin(), "--once");
-    SyncProcess p(a, work_ / ("stderr" + std::to_string(++runs_)));
-    const int status = p.wait();
-    errors_ = p.errors();
-    return status;
-  }
-  void append(const std::string& bytes, const std::string& name = LogName) const {
-    std::ofstream out(station_ / name, std::ios::binary | std::ios::app);
-    out << bytes;
-  }
-  PgConnection& db() {
-    if (!db_) db_ = std::make_unique<PgConnection>(conninfo_);
-    return *db_;
-  }
-  long long count(const char* sql, std::initializer_list<Param> params = {}) {
-    return db().exec(sql, params).number(0, 0);
-  }
-  // The runs in the database; 0 before the program made its tables, -1 while it cannot tell.
-  long long rows() {
-    try {
-      return count("SELECT count(*) FROM runs");
-    } catch (const PgError& e) {
-      db_.reset();
-      return e.sqlState == "42P01" ? 0 : -1;
-    }
-  }
-  std::vector<std::string> column(const char* sql, std::initializer_list<Param> params = {}) {
-    const PgResult r = db().exec(sql, params);
-    std::vector<std::string> values;
-    for (int i = 0; i < r.rows(); ++i) values.emplace_back(r.isNull(i, 0) ? "NULL" : r.text(i, 0));
-    return values;
-  }
-  // The file's lines without their line ends; the last one only when it is whole.
-  static std::vector<std::string> wholeLines(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::size_t at = 0;
-    for (std::size_t nl; (nl = bytes.find('\n', at)) != std::string::npos; at = nl + 1) {
-      std::string line = bytes.substr(at, nl - at);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line);
-    }
-    return lines;
-  }
-  std::vector<std::string> sentLines(const std::string& file = LogName) {
-    return column("SELECT csv_line FROM runs WHERE log_file = $1 ORDER BY line_number", {file});
-  }
-
-  static PgServer* server_;
-  quenby::testing::TempFolder station_, work_;
-  std::string conninfo_, errors_;
-  int runs_ = 0;
-  std::unique_ptr<PgConnection> db_;
-};
-
-PgServer* SyncServer::server_ = nullptr;
 
 Line run(int i) {
   Line l;
@@ -330,13 +244,15 @@ TEST_F(SyncServer, UpgradingAnOlderSchemaKeepsItsRows) {
   append(header() + runs(0, 4));
   // What an older quenby-sync sent, under the older schema.
   old.exec("INSERT INTO runs (station, log_file, line_number, csv_line, serial_number, verdict, "
-           "fail_code, socket, port, log_date, tested_at) VALUES ('OLD', 'Test_Log_2024.3.1.csv', "
-           "2, 'x', 'QNB1', 'Pass', '', '', 3, '2024-03-01', '2024-03-01 10:00:00+00')");
+           "fail_code, socket, port, log_date, log_time, tested_at) VALUES ('OLD', "
+           "'Test_Log_2024.3.1.csv', 2, 'x', 'QNB1', 'Pass', '', '', 3, '2024-03-01', '10:00:00', "
+           "'2024-03-01 10:00:00+00')");
   ASSERT_EQ(sendOnce(station_.path()), 0) << errors_;
   EXPECT_EQ(count("SELECT version FROM schema_version"), LatestSchemaVersion);
   EXPECT_EQ(count("SELECT count(*) FROM runs"), 5);
   EXPECT_EQ(count("SELECT sum(runs) FROM run_summary"), 5);
-  EXPECT_EQ(count("SELECT runs FROM run_summary WHERE station = 'OLD' AND port = 3"), 1);
+  EXPECT_EQ(count("SELECT runs FROM run_summary WHERE station = 'OLD' AND port = 3 AND hour = 10"), 1);
+  EXPECT_EQ(count("SELECT sum(runs) FROM serial_summary"), 5);
   EXPECT_EQ(upgradeSchema(old), LatestSchemaVersion);  // already there: nothing runs again
 }
 

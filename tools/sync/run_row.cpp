@@ -103,7 +103,7 @@ void measureField(std::string& out, const MeasureValue& v) {
 
 const char* const RunsCopy =
     "COPY runs (station, log_file, line_number, csv_line, serial_number, verdict, fail_code, "
-    "update_hz, socket, port, log_date, tested_at, flash, firmware, sv_id, acq_time, "
+    "update_hz, socket, port, log_date, log_time, tested_at, flash, firmware, sv_id, acq_time, "
     "bit_sync_time, phase_error, tcxo_offset, tcxo_drift, cnr_mean, cnr_sigma, cold_ttff, "
     "reset_time, total_time, bt_mac, nmea, timeouts) FROM STDIN";
 
@@ -164,6 +164,7 @@ bool appendRunRow(std::string& rows, std::string_view station, std::string_view 
   else
     field(out, std::to_string(run.port));
   field(out, report::dateText(run.day));
+  field(out, run.fields[l.time]);
   field(out, stationInstant(run.day, run.second));
   nullable(out, column(l.flash));
   nullable(out, column(l.firmware));
