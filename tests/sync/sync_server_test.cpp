@@ -106,14 +106,24 @@ TEST_F(SyncServer, HostileTextsReachTheirColumnsUnchanged) {
     l.verdict = "Fail(" + c.failCode + ")";
     bytes += runLine(l);
   }
-  append(bytes);
+  // Numbers that no real column holds: no value, but the run is there.
+  Line odd = run(1);
+  odd.acq = "1e-45";
+  odd.offset = "3.3e38";
+  odd.drift = "1e39";
+  odd.cnr = "nan";
+  odd.sigma = "-0";
+  append(bytes + runLine(odd));
   ASSERT_EQ(sendOnce(station_.path()), 0) << errors_;
+  EXPECT_EQ(column("SELECT concat_ws(' ', acq_time, tcxo_offset, tcxo_drift, cnr_mean, cnr_sigma) "
+                   "FROM runs ORDER BY line_number DESC LIMIT 1"),
+            std::vector<std::string>{"3.3e+38 -0"});
 
   const auto serials = column("SELECT serial_number FROM runs ORDER BY line_number");
   const auto codes = column("SELECT fail_code FROM runs ORDER BY line_number");
   const auto lines = sentLines();
   auto fileLines = wholeLines(bytes);
-  ASSERT_EQ(serials.size(), std::size(cases));
+  ASSERT_EQ(serials.size(), std::size(cases) + 1);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     const bool latin1 = !c.storedSerial.empty();

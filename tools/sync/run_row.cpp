@@ -84,19 +84,26 @@ bool parseWhole(std::string_view text, T& value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
+// A real column's value as the server reads it back; NULL for what no real holds (beyond the
+// range, or so small that the server refuses it as an underflow).
+void realValue(std::string& out, float value) {
+  if (!std::isfinite(value) || (value != 0.0f && !std::isnormal(value))) return nullField(out);
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+  field(out, {text, static_cast<std::size_t>(end - text)});
+}
+
 void realField(std::string& out, std::string_view text) {
   float value = 0;
-  if (parseWhole(text, value) && std::isfinite(value))
-    field(out, text);
+  if (parseWhole(text, value))
+    realValue(out, value);
   else
     nullField(out);
 }
 
 void measureField(std::string& out, const MeasureValue& v) {
   if (v.kind != MeasureValue::Kind::Number) return nullField(out);
-  char text[32];
-  const auto [end, ec] = std::to_chars(text, text + sizeof text, v.value);
-  field(out, {text, static_cast<std::size_t>(end - text)});
+  realValue(out, v.value);
 }
 
 }  // namespace
