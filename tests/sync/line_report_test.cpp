@@ -133,5 +133,41 @@ TEST_F(LineReport, GivesTheFiguresOfEachStationsLogsAndOfTheWholeLine) {
   EXPECT_EQ(some.figures.serials->serials, someLogs.figures.serials->serials);
 }
 
+#ifdef QUENBY_REPORT_PATH
+TEST_F(LineReport, TheProgramWritesTheLinesPageAndKeepsTheStationsAsked) {
+  quenby::testing::TempFolder second;
+  LineModel model;
+  model.days = 2;
+  model.ports = 2;
+  model.runsPerPortDay = 5;
+  writeLineLogs(station_.path(), model);
+  model.seed = 3;
+  writeLineLogs(second.path(), model);
+  const std::string odd = "<b>\"quoted\" \\ station";
+  ASSERT_EQ(sendOnce(station_.path(), "plain"), 0) << errors_;
+  ASSERT_EQ(sendOnce(second.path(), odd), 0) << errors_;
+
+  struct Case {
+    std::vector<std::string> stations;
+    std::vector<std::string> shown, notShown;
+  };
+  const Case cases[] = {
+      {{}, {"<td>plain</td>", "<td>&lt;b&gt;&quot;quoted&quot; \\ station</td>"}, {"<b>\""}},
+      {{odd}, {"<td>&lt;b&gt;&quot;quoted&quot; \\ station</td>"}, {"<td>plain</td>"}},
+      {{"plain", "nobody"}, {"<td>plain</td>"}, {"quoted"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--db", conninfo_, "--out", (work_ / "line.html").string()};
+    for (const auto& s : c.stations) args.insert(args.end(), {"--station", s});
+    SyncProcess report(args, work_ / "report-err", work_ / "report-out", QUENBY_REPORT_PATH);
+    ASSERT_EQ(report.wait(), 0) << report.errors();
+    const std::string page = work_.read("line.html");
+    EXPECT_NE(page.find("<h2 id=\"stations\">Stations</h2>"), std::string::npos);
+    for (const auto& text : c.shown) EXPECT_NE(page.find(text), std::string::npos) << text;
+    for (const auto& text : c.notShown) EXPECT_EQ(page.find(text), std::string::npos) << text;
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace quenby::sync::testing

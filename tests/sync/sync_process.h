@@ -1,4 +1,4 @@
-// quenby-sync as a child process of a test, its stderr kept in a file.
+// quenby-sync (or another program) as a child process of a test, its stderr kept in a file.
 #pragma once
 
 #include <fcntl.h>
@@ -20,7 +20,8 @@ namespace quenby::sync::testing {
 class SyncProcess {
  public:
   SyncProcess(const std::vector<std::string>& args, const std::filesystem::path& stderrFile,
-              const std::filesystem::path& stdoutFile = "/dev/null")
+              const std::filesystem::path& stdoutFile = "/dev/null",
+              const char* program = QUENBY_SYNC_PATH)
       : stderr_(stderrFile) {
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -28,12 +29,12 @@ class SyncProcess {
       if (err >= 0) ::dup2(err, STDERR_FILENO);
       const int out = ::open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out >= 0) ::dup2(out, STDOUT_FILENO);
-      std::vector<std::string> all{QUENBY_SYNC_PATH};
+      std::vector<std::string> all{program};
       all.insert(all.end(), args.begin(), args.end());
       std::vector<char*> argv;
       for (std::string& a : all) argv.push_back(a.data());
       argv.push_back(nullptr);
-      ::execv(QUENBY_SYNC_PATH, argv.data());
+      ::execv(program, argv.data());
       ::_exit(127);
     }
   }
