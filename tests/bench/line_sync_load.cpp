@@ -25,6 +25,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -216,6 +217,9 @@ int report(PgServer& server, int stations, int days, int runsPerPortDay) {
   }
   load.exec("VACUUM ANALYZE");
   std::printf("line: %lld runs put in with COPY in %.0f s\n", total, seconds(start));
+  // The server logs every statement of the report that takes longer than a tenth of a second.
+  load.exec("ALTER SYSTEM SET log_min_duration_statement = 100");
+  load.exec("SELECT pg_reload_conf()");
   Folder out;
   const auto reportStart = Clock::now();
   const pid_t pid = quenby::bench::spawn({QUENBY_REPORT_PATH, "--db", db, "--out",
@@ -228,6 +232,9 @@ int report(PgServer& server, int stations, int days, int runsPerPortDay) {
               static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
               static_cast<double>(usage.ru_maxrss) / 1024.0);
+  std::istringstream log(server.serverLog());
+  for (std::string line; std::getline(log, line);)
+    if (line.find("duration:") != std::string::npos) std::printf("  %s\n", line.substr(0, 400).c_str());
   const auto size = load.exec("SELECT pg_size_pretty(pg_database_size(current_database()))");
   std::printf("database size: %s\n", std::string(size.text(0, 0)).c_str());
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;

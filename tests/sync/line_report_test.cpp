@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "sync/server_fixture.h"
+#include "tools/report/civil_date.h"
 #include "tools/report/line_database.h"
 #include "tools/report/log_generator.h"
 #include "tools/report/report_input.h"
@@ -36,49 +37,8 @@ void expectSamePorts(const std::vector<PortFigures>& db, const std::vector<PortF
   }
 }
 
-class LineReport : public SyncServer {};
-
-TEST_F(LineReport, GivesTheFiguresOfEachStationsLogsAndOfTheWholeLine) {
-  quenby::testing::TempFolder second;
-  struct Station {
-    std::string name;
-    fs::path folder;
-    LineModel model;
-  };
-  Station stations[] = {{"line-a", station_.path(), {}}, {"line-b", second.path(), {}}};
-  stations[0].model.days = 3;
-  stations[0].model.ports = 4;
-  stations[0].model.runsPerPortDay = 30;
-  stations[1].model = stations[0].model;
-  stations[1].model.firstDay += 1;
-  stations[1].model.weakPort = 2;
-  stations[1].model.seed = 7;
-
-  Limits limits{};
-  limits[index(Measure::CnrMean)].low = 38.0;
-  limits[index(Measure::AcquisitionTime)].high = 10.0;
-  std::vector<fs::path> allLogs;
-  for (const Station& s : stations) {
-    writeLineLogs(s.folder, s.model);
-    ASSERT_EQ(sendOnce(s.folder, s.name), 0) << errors_;
-    for (const auto& log : stationLogs(s.folder, {})) allLogs.push_back(log);
-  }
-
-  const ReportInput line = readLineDatabase({conninfo_, {}, {}}, limits);
-  ASSERT_EQ(line.stations.size(), 2u);
-  for (std::size_t i = 0; i < 2; ++i) {
-    const ReportInput logs = readLogs(stationLogs(stations[i].folder, {}), {}, limits);
-    const StationFigures& s = line.stations[i];
-    EXPECT_EQ(s.station, stations[i].name);
-    expectSameCounts(s.counts, logs.figures.overall, s.station);
-    expectSamePorts(s.ports, logs.figures.ports, s.station);
-    EXPECT_EQ(s.logFiles, logs.files.size());
-  }
-  EXPECT_TRUE(line.stations[1].ports[1].lowCnr);  // the weak port, COM2 of line-b
-
-  // The whole line: every figure of the page.
-  const ReportInput logs = readLogs(allLogs, {}, limits);
-  const Figures& d = line.figures;
+void expectSameFigures(const ReportInput& db, const ReportInput& logs) {
+  const Figures& d = db.figures;
   const Figures& l = logs.figures;
   expectSameCounts(d.overall, l.overall, "line");
   ASSERT_EQ(d.days.size(), l.days.size());
@@ -121,7 +81,66 @@ TEST_F(LineReport, GivesTheFiguresOfEachStationsLogsAndOfTheWholeLine) {
   ASSERT_EQ(d.serials->mostRetested.size(), l.serials->mostRetested.size());
   for (std::size_t i = 0; i < d.serials->mostRetested.size(); ++i)
     EXPECT_EQ(d.serials->mostRetested[i].runs, l.serials->mostRetested[i].runs);
-  EXPECT_EQ(line.serialHistories.size(), d.serials->mostRetested.size());
+}
+
+class LineReport : public SyncServer {};
+
+TEST_F(LineReport, GivesTheFiguresOfEachStationsLogsAndOfTheWholeLine) {
+  quenby::testing::TempFolder second;
+  struct Station {
+    std::string name;
+    fs::path folder;
+    LineModel model;
+  };
+  Station stations[] = {{"line-a", station_.path(), {}}, {"line-b", second.path(), {}}};
+  stations[0].model.firstDay = *parseDate("2024-01-30");
+  stations[0].model.days = 3;
+  stations[0].model.ports = 4;
+  stations[0].model.runsPerPortDay = 30;
+  stations[1].model = stations[0].model;
+  stations[1].model.firstDay += 1;
+  stations[1].model.weakPort = 2;
+  stations[1].model.seed = 7;
+
+  Limits limits{};
+  limits[index(Measure::CnrMean)].low = 38.0;
+  limits[index(Measure::AcquisitionTime)].high = 10.0;
+  for (const Station& s : stations) {
+    writeLineLogs(s.folder, s.model);
+    ASSERT_EQ(sendOnce(s.folder, s.name), 0) << errors_;
+  }
+
+  const ReportInput line = readLineDatabase({conninfo_, {}, {}}, limits);
+  ASSERT_EQ(line.stations.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const ReportInput logs = readLogs(stationLogs(stations[i].folder, {}), {}, limits);
+    const StationFigures& s = line.stations[i];
+    EXPECT_EQ(s.station, stations[i].name);
+    expectSameCounts(s.counts, logs.figures.overall, s.station);
+    expectSamePorts(s.ports, logs.figures.ports, s.station);
+    EXPECT_EQ(s.logFiles, logs.files.size());
+  }
+  EXPECT_TRUE(line.stations[1].ports[1].lowCnr);  // the weak port, COM2 of line-b
+
+  // The whole line, and some of its days (whole months, days before and after them, open ends).
+  const Period periods[] = {
+      {},
+      {parseDate("2024-02-01"), parseDate("2024-02-01")},
+      {parseDate("2024-01-31"), parseDate("2024-02-29")},
+      {parseDate("2024-01-01"), parseDate("2024-02-01")},
+      {std::nullopt, parseDate("2024-01-31")},
+      {parseDate("2024-02-02"), std::nullopt},
+  };
+  for (const Period& period : periods) {
+    SCOPED_TRACE(period.from ? dateText(*period.from) : "open");
+    SCOPED_TRACE(period.to ? dateText(*period.to) : "open");
+    std::vector<fs::path> logsOfPeriod;
+    for (const Station& s : stations)
+      for (const auto& log : stationLogs(s.folder, period)) logsOfPeriod.push_back(log);
+    const ReportInput db = readLineDatabase({conninfo_, {}, period}, limits);
+    expectSameFigures(db, readLogs(logsOfPeriod, period, limits));
+    if (!period.from && !period.to) EXPECT_EQ(db.serialHistories.size(), db.figures.serials->mostRetested.size());
+  }
 
   // One station and some days only: the same as that station's logs of those days.
   const Period days{stations[1].model.firstDay + 1, stations[1].model.firstDay + 1};

@@ -31,12 +31,32 @@ constexpr const char* StationPorts =
 constexpr const char* FailCodes =
     "SELECT fail_code, sum(runs) FROM fail_summary WHERE" QUENBY_CHOSEN
     "GROUP BY 1 ORDER BY 2 DESC, 1";
+// The values of the whole months of the period from the months' table, those of the days
+// before and after them from the days' table.
 constexpr const char* Values =
-    "SELECT measure, timed_out, value, sum(runs) FROM value_summary WHERE" QUENBY_CHOSEN
-    "GROUP BY 1, 2, 3 ORDER BY 1, 2, 3";
+    "WITH p AS (SELECT $2::date AS f, $3::date AS t), m AS (SELECT f, t, "
+    "  CASE WHEN f = date_trunc('month', f)::date THEN f "
+    "       ELSE (date_trunc('month', f) + interval '1 month')::date END AS mf, "
+    "  CASE WHEN t + 1 = date_trunc('month', t + 1)::date THEN date_trunc('month', t)::date "
+    "       ELSE (date_trunc('month', t) - interval '1 month')::date END AS mt FROM p) "
+    "SELECT measure, timed_out, value, sum(runs) FROM ("
+    "  SELECT v.measure, v.timed_out, v.value, v.runs FROM value_month v, m "
+    "   WHERE ($1::text[] IS NULL OR v.station = ANY($1::text[])) "
+    "     AND (m.mf IS NULL OR v.month >= m.mf) AND (m.mt IS NULL OR v.month <= m.mt) "
+    "  UNION ALL "
+    "  SELECT v.measure, v.timed_out, v.value, v.runs FROM value_summary v, m "
+    "   WHERE ($1::text[] IS NULL OR v.station = ANY($1::text[])) AND m.f IS NOT NULL "
+    "     AND v.log_date >= m.f AND v.log_date < m.mf AND (m.t IS NULL OR v.log_date <= m.t) "
+    "  UNION ALL "
+    "  SELECT v.measure, v.timed_out, v.value, v.runs FROM value_summary v, m "
+    "   WHERE ($1::text[] IS NULL OR v.station = ANY($1::text[])) AND m.t IS NOT NULL "
+    "     AND v.log_date > (m.mt + interval '1 month' - interval '1 day')::date "
+    "     AND v.log_date <= m.t AND (m.mf IS NULL OR v.log_date >= m.mf) "
+    "     AND (m.f IS NULL OR v.log_date >= m.f)"
+    ") x GROUP BY 1, 2, 3 ORDER BY 1, 2, 3";
 constexpr const char* DailyMeans =
-    "SELECT measure, log_date - DATE '1970-01-01', sum(value::float8 * runs) / sum(runs) "
-    "FROM value_summary WHERE NOT timed_out AND" QUENBY_CHOSEN "GROUP BY 1, 2 ORDER BY 1, 2";
+    "SELECT measure, log_date - DATE '1970-01-01', sum(value_sum) / sum(value_count) "
+    "FROM measure_day WHERE value_count > 0 AND" QUENBY_CHOSEN "GROUP BY 1, 2 ORDER BY 1, 2";
 constexpr const char* Progress =
     "SELECT station, log_file, skipped_lines FROM sync_progress "
     "WHERE $1::text[] IS NULL OR station = ANY($1::text[]) ORDER BY 1, 2";

@@ -60,10 +60,19 @@ CREATE TABLE sync_progress (
 )sql";
 
 // Version 2: summaries kept as rows arrive, so that the line's report reads counts, not every
-// run: yield per station, day, port and hour; fails per code; the measured values per value
-// (they are written with few decimals, so a day holds few distinct ones); and each serial
+// run: yield per station, day, port and hour; fails per code; the measured values' count and sum
+// per day, and their distinct values with their counts per day and per month (they are written
+// with few decimals; a month's table serves the whole months of a period); and each serial
 // number's first and last run across the line (stopped runs left out). A trigger adds each
 // statement's runs; the runs already there are summed once.
+// Each run's measured values as rows: (measure, value, timed out), in the log's column order.
+#define QUENBY_MEASURES \
+  "VALUES (0, r.acq_time, r.timeouts & 1 <> 0), (1, r.bit_sync_time, r.timeouts & 2 <> 0), " \
+  "  (2, r.phase_error, r.timeouts & 4 <> 0), (3, r.tcxo_offset, r.timeouts & 8 <> 0), " \
+  "  (4, r.tcxo_drift, r.timeouts & 16 <> 0), (5, r.cnr_mean, r.timeouts & 32 <> 0), " \
+  "  (6, r.cnr_sigma, r.timeouts & 64 <> 0), (7, r.cold_ttff, r.timeouts & 128 <> 0), " \
+  "  (8, r.reset_time, r.timeouts & 256 <> 0), (9, r.total_time, r.timeouts & 512 <> 0)"
+
 #define QUENBY_SUMMARISE(added) \
   "INSERT INTO run_summary AS s " \
   "SELECT station, log_date, coalesce(port, 0), extract(hour FROM log_time)::integer, count(*), " \
@@ -81,17 +90,24 @@ CREATE TABLE sync_progress (
   "SELECT station, log_date, fail_code, count(*) FROM " added " WHERE verdict = 'Fail' " \
   "  GROUP BY 1, 2, 3 " \
   "ON CONFLICT (station, log_date, fail_code) DO UPDATE SET runs = s.runs + excluded.runs; " \
+  "INSERT INTO measure_day AS s " \
+  "SELECT station, log_date, m.measure, count(m.value), coalesce(sum(m.value::float8), 0) " \
+  "  FROM " added " r CROSS JOIN LATERAL (" QUENBY_MEASURES ") AS m(measure, value, timed_out) " \
+  "  WHERE m.value IS NOT NULL GROUP BY 1, 2, 3 " \
+  "ON CONFLICT (station, log_date, measure) DO UPDATE SET " \
+  "  value_count = s.value_count + excluded.value_count, value_sum = s.value_sum + excluded.value_sum; " \
   "INSERT INTO value_summary AS s " \
   "SELECT station, log_date, m.measure, m.timed_out, coalesce(m.value, 0), count(*) " \
-  "  FROM " added " r CROSS JOIN LATERAL (VALUES " \
-  "    (0, r.acq_time, r.timeouts & 1 <> 0), (1, r.bit_sync_time, r.timeouts & 2 <> 0), " \
-  "    (2, r.phase_error, r.timeouts & 4 <> 0), (3, r.tcxo_offset, r.timeouts & 8 <> 0), " \
-  "    (4, r.tcxo_drift, r.timeouts & 16 <> 0), (5, r.cnr_mean, r.timeouts & 32 <> 0), " \
-  "    (6, r.cnr_sigma, r.timeouts & 64 <> 0), (7, r.cold_ttff, r.timeouts & 128 <> 0), " \
-  "    (8, r.reset_time, r.timeouts & 256 <> 0), (9, r.total_time, r.timeouts & 512 <> 0) " \
-  "  ) AS m(measure, value, timed_out) " \
+  "  FROM " added " r CROSS JOIN LATERAL (" QUENBY_MEASURES ") AS m(measure, value, timed_out) " \
   "  WHERE m.value IS NOT NULL OR m.timed_out GROUP BY 1, 2, 3, 4, 5 " \
   "ON CONFLICT (station, log_date, measure, timed_out, value) DO UPDATE SET " \
+  "  runs = s.runs + excluded.runs; " \
+  "INSERT INTO value_month AS s " \
+  "SELECT station, date_trunc('month', log_date)::date, m.measure, m.timed_out, " \
+  "       coalesce(m.value, 0), count(*) " \
+  "  FROM " added " r CROSS JOIN LATERAL (" QUENBY_MEASURES ") AS m(measure, value, timed_out) " \
+  "  WHERE m.value IS NOT NULL OR m.timed_out GROUP BY 1, 2, 3, 4, 5 " \
+  "ON CONFLICT (station, month, measure, timed_out, value) DO UPDATE SET " \
   "  runs = s.runs + excluded.runs; " \
   "INSERT INTO serial_summary AS s " \
   "SELECT serial_number, count(*), min(tested_at), " \
@@ -123,9 +139,16 @@ constexpr const char* VersionTwo =
     "  PRIMARY KEY (station, log_date, port, hour)); "
     "CREATE TABLE fail_summary (station text NOT NULL, log_date date NOT NULL, "
     "  fail_code text NOT NULL, runs bigint NOT NULL, PRIMARY KEY (station, log_date, fail_code)); "
+    "CREATE TABLE measure_day (station text NOT NULL, log_date date NOT NULL, "
+    "  measure integer NOT NULL, value_count bigint NOT NULL, value_sum double precision NOT NULL, "
+    "  PRIMARY KEY (station, log_date, measure)); "
     "CREATE TABLE value_summary (station text NOT NULL, log_date date NOT NULL, "
     "  measure integer NOT NULL, timed_out boolean NOT NULL, value real NOT NULL, "
     "  runs bigint NOT NULL, PRIMARY KEY (station, log_date, measure, timed_out, value)); "
+    "CREATE INDEX value_summary_by_date ON value_summary (log_date); "
+    "CREATE TABLE value_month (station text NOT NULL, month date NOT NULL, "
+    "  measure integer NOT NULL, timed_out boolean NOT NULL, value real NOT NULL, "
+    "  runs bigint NOT NULL, PRIMARY KEY (station, month, measure, timed_out, value)); "
     "CREATE TABLE serial_summary (serial_number text PRIMARY KEY, runs bigint NOT NULL, "
     "  first_at timestamptz NOT NULL, first_day date NOT NULL, first_passed boolean NOT NULL, "
     "  last_at timestamptz NOT NULL, last_passed boolean NOT NULL, any_passed boolean NOT NULL); "
@@ -138,6 +161,7 @@ constexpr const char* VersionTwo =
     QUENBY_SUMMARISE("runs");
 
 #undef QUENBY_SUMMARISE
+#undef QUENBY_MEASURES
 
 constexpr std::array<const char*, LatestSchemaVersion> Steps{VersionOne, VersionTwo};
 
