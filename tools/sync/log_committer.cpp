@@ -127,13 +127,17 @@ SendOutcome LogCommitter::send(PgConnection& db, const std::filesystem::path& lo
   if (::fstat(file.fd, &st) != 0) return outcome;
 
   LogProgress p = progress_[name];
-  // Most files of the folder are old days that no longer change: a look at their size is all.
-  if (st.st_size == p.offset) return outcome;
+  // Most files of the folder are old days that nobody touches: a look at their size and time of
+  // change is all.
+  const auto changedAt = std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  const auto seen = lastSeen_.find(name);
+  if (st.st_size == p.offset && seen != lastSeen_.end() && seen->second == changedAt) return outcome;
   std::string firstLine;
   if (p.offset > 0 && !stillTheSame(name, file.fd, st.st_size, p, firstLine)) {
     outcome.changed = true;
     return outcome;
   }
+  lastSeen_[name] = changedAt;
 
   // The reading goes on from the committed line, in the layout of the file's header.
   LogReader::Place place;

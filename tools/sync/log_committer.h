@@ -49,6 +49,8 @@ class LogCommitter {
   Say say_;
   std::map<std::string, LogProgress> progress_;
   std::set<std::string> toldChanged_;
+  // When each file was last found matching what was sent (its time of change, s and ns).
+  std::map<std::string, std::pair<std::int64_t, std::int64_t>> lastSeen_;
 };
 
 }  // namespace quenby::sync
