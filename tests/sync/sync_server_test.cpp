@@ -227,6 +227,38 @@ TEST_F(SyncServer, DatabaseDownAtStartIsWaitedFor) {
   EXPECT_EQ(sync.wait(), 0);
 }
 
+TEST_F(SyncServer, RefusalsAreToldInTheServersWordsAndRetriedUntilTheyEnd) {
+  append(header() + runs(0, 5));
+  db().exec("CREATE ROLE clerk LOGIN");
+  const std::string asClerk = conninfo_ + " user=clerk";
+  struct Case {
+    std::string conninfo, told;
+  };
+  const Case cases[] = {
+      {asClerk, "database refused: ERROR:  permission denied for schema public"},
+      {conninfo_ + " dbname=nowhere", "database refused: connection to server on socket"},
+      {conninfo_ + " user=nobody", "role \"nobody\" does not exist"},
+  };
+  for (const Case& c : cases) {
+    SyncProcess once({"--once", "--station", "A", "--db", c.conninfo, station_.path().string()},
+                     work_ / "stderr");
+    EXPECT_EQ(once.wait(), 1);
+    EXPECT_NE(once.errors().find(c.told), std::string::npos) << once.errors();
+    EXPECT_EQ(once.errors().find("unreachable"), std::string::npos) << once.errors();
+  }
+
+  // Following: told once, retried, and the runs go in when the privilege comes.
+  SyncProcess sync({"--station", "A", "--db", asClerk, station_.path().string()}, work_ / "stderr");
+  ASSERT_TRUE(waitUntil([&] { return sync.errors().find("permission denied") != std::string::npos; }));
+  db().exec(("GRANT CREATE ON SCHEMA public TO clerk"));
+  EXPECT_TRUE(waitUntil([&] { return rows() == 5; }));
+  sync.signal(SIGTERM);
+  EXPECT_EQ(sync.wait(), 0);
+  const std::string told = sync.errors();
+  EXPECT_EQ(told.find("permission denied"), told.rfind("permission denied")) << told;
+  EXPECT_NE(told.find("database reachable again"), std::string::npos) << told;
+}
+
 TEST_F(SyncServer, KilledAtRandomMomentsOverManyRoundsLosesAndDoublesNothing) {
   std::mt19937 random(19);
   append(header());

@@ -34,8 +34,12 @@ PgConnection::PgConnection(const std::string& conninfo) : conn_(nullptr, PQfinis
   const char* values[] = {conninfo.c_str(), "quenby-sync", "10", nullptr};
   conn_.reset(PQconnectdbParams(keys, values, 1));
   if (!conn_) throw PgError("out of memory for a database connection", true);
-  if (PQstatus(conn_.get()) != CONNECTION_OK)
-    throw PgError(trimmed(PQerrorMessage(conn_.get())), true);
+  if (PQstatus(conn_.get()) != CONNECTION_OK) {
+    // A server that answered with a fatal error (wrong password, no such database or role) was
+    // reached and refused; anything else never reached one.
+    const std::string message = trimmed(PQerrorMessage(conn_.get()));
+    throw PgError(message, message.find("FATAL:") == std::string::npos);
+  }
   // The server's notices ("already exists, skipping") are no news to anyone.
   PQsetNoticeProcessor(conn_.get(), [](void*, const char*) {}, nullptr);
 }
