@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev xvfb
   libcsv-dev qt6-svg-dev
   dpkg-dev
+  postgresql libpq-dev
 )
 
 missing=()

@@ -136,5 +136,39 @@ TEST(LogReader, FilesLargerThanOneReadAreReadWholeAndMissingOnesAreListed) {
   EXPECT_EQ(rejected.count(LineProblem::Unreadable), 1u);
 }
 
+TEST(LogReader, AGrowingFileReadInPiecesGivesWhatItGivesReadWhole) {
+  const std::string btHeader = TestLog::headerLine(item::OfferedItems | item::BluetoothMac);
+  struct Case {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"station header", header() + runLine({.serial = "A"}) + "junk\r\n\r\n" + runLine({.serial = "B"})},
+      {"BT_Mac header", btHeader + withBluetoothColumn(runLine({.serial = "C"})) +
+                            withBluetoothColumn(runLine({.serial = "D"}))},
+      {"foreign first line", "Date,Value\r\n" + runLine({.serial = "E"}) + runLine({.serial = "F"})},
+  };
+  for (const Case& c : cases) {
+    const ReadResult whole = read(c.bytes);
+    // Split after every line end in turn; a piece's unfinished line is read with the next one.
+    for (std::size_t cut = 0; (cut = c.bytes.find('\n', cut)) != std::string::npos; ++cut) {
+      ReadResult pieces;
+      RejectedLines rejected;
+      LogReader reader(rejected, [&](const LoggedRun& run) {
+        pieces.serials.emplace_back(run.serial);
+        // The run knows its line: number and text as in the file.
+        std::size_t start = 0;
+        for (std::uint64_t n = 1; n < run.lineNumber; ++n) start = c.bytes.find('\n', start) + 1;
+        EXPECT_EQ(std::string(run.text) + "\r\n", c.bytes.substr(start, run.text.size() + 2));
+      });
+      LogReader::Place place;
+      reader.readLines("Test_Log_2024.3.4.csv", c.bytes.substr(0, cut + 1) + "a line still being wri", place);
+      reader.readLines("Test_Log_2024.3.4.csv", c.bytes.substr(cut + 1), place);
+      for (const auto& r : rejected.listed()) pieces.problems.push_back({r.line, r.problem});
+      EXPECT_EQ(pieces.serials, whole.serials) << c.what << ", cut after byte " << cut;
+      EXPECT_EQ(pieces.problems, whole.problems) << c.what << ", cut after byte " << cut;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quenby::report

@@ -2,6 +2,7 @@
 // histogram whose bins suit the values (whole seconds get whole-second bins).
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "tools/report/run_statistics.h"
@@ -18,5 +19,14 @@ void describeDistribution(std::vector<float>& values, MeasureFigures& figures);
 Histogram histogramOf(const std::vector<float>& values, double min, double max);
 
 inline constexpr std::size_t MaxBins = 40;
+
+// A value and how many runs had it: a distribution as a database sums it up.
+struct CountedValue {
+  float value = 0.0f;
+  std::uint64_t runs = 0;
+};
+
+// The same figures as describeDistribution, from distinct values (ascending) with their counts.
+void describeCountedValues(const std::vector<CountedValue>& values, MeasureFigures& figures);
 
 }  // namespace quenby::report

@@ -33,6 +33,13 @@ KnownHeader knownHeader(std::uint32_t offeredItems) {
   h.layout.port = column(h.names, "ComPort");
   h.layout.date = column(h.names, "Date");
   h.layout.time = column(h.names, "Time");
+  h.layout.updateHz = column(h.names, "Hz");
+  h.layout.socket = column(h.names, "Socket");
+  h.layout.flash = column(h.names, "Flash");
+  h.layout.firmware = column(h.names, "f/w version");
+  h.layout.svid = column(h.names, "SVid");
+  h.layout.btMac = column(h.names, "BT_Mac");
+  h.layout.nmea = column(h.names, "NMEA");
   for (const auto& m : Measures) h.layout.measures[index(m.measure)] = column(h.names, m.column);
   return h;
 }

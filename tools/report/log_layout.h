@@ -12,9 +12,11 @@
 
 namespace quenby::report {
 
+// Columns are field indexes; a column the header lacks (BT_Mac) has fieldCount as its index.
 struct LogLayout {
   std::size_t fieldCount = 0;
   std::size_t serial = 0, verdict = 0, port = 0, date = 0, time = 0;
+  std::size_t updateHz = 0, socket = 0, flash = 0, firmware = 0, svid = 0, btMac = 0, nmea = 0;
   std::array<std::size_t, MeasureCount> measures{};
 };
 

@@ -104,6 +104,10 @@ void LogReader::readLine(FileState& file, std::string_view text, bool hasLineEnd
     return;
   }
 
+  run.lineNumber = file.lineNumber;
+  run.text = text;
+  run.fields = fields;
+  run.layout = &file.layout;
   run.serial = fields[l.serial];
   run.port = portNumber(fields[l.port]);
   for (std::size_t m = 0; m < MeasureCount; ++m) run.values[m] = measureValue(fields[l.measures[m]]);
@@ -148,6 +152,19 @@ void LogReader::readBytes(std::string_view fileName, std::string_view bytes) {
   FileState file{std::string(fileName)};
   feed(file, bytes);
   finish(file);
+}
+
+void LogReader::readLines(std::string_view fileName, std::string_view lines, Place& place) {
+  const std::size_t end = lines.rfind('\n');
+  if (end == std::string_view::npos) return;
+  FileState file{std::string(fileName)};
+  file.lineNumber = place.lineNumber;
+  file.seenRecord = place.seenRecord;
+  file.layout = place.layout;
+  feed(file, lines.substr(0, end + 1));
+  place.lineNumber = file.lineNumber;
+  place.seenRecord = file.seenRecord;
+  place.layout = file.layout;
 }
 
 bool LogReader::readFile(const std::filesystem::path& path) {

@@ -29,6 +29,16 @@ class LogReader {
   // A whole file's bytes, under the given file name.
   void readBytes(std::string_view fileName, std::string_view bytes);
 
+  // Where the reading of a file that grows stands between two pieces of it.
+  struct Place {
+    std::uint64_t lineNumber = 0;  // lines read so far
+    bool seenRecord = false;
+    LogLayout layout = defaultLayout();
+  };
+  // Reads whole lines of a file that go on from `place` (the bytes end with a line end; anything
+  // after the last one is left unread) and moves `place` past them.
+  void readLines(std::string_view fileName, std::string_view lines, Place& place);
+
  private:
   class FileState;
   void feed(FileState& file, std::string_view bytes);

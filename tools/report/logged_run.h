@@ -3,8 +3,11 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 
+#include "tools/report/log_layout.h"
 #include "tools/report/measures.h"
 
 namespace quenby::report {
@@ -28,6 +31,11 @@ struct LoggedRun {
   Verdict verdict = Verdict::Pass;
   std::string_view failCode;  // the text inside Fail(...), empty for a pass
   std::array<MeasureValue, MeasureCount> values{};
+  // Where the line stands and what it holds, for those who keep more of it than the figures.
+  std::uint64_t lineNumber = 0;          // 1 for the file's first line
+  std::string_view text;                 // the line as written, without its line end
+  std::span<const std::string> fields;   // as split, in the file's layout
+  const LogLayout* layout = nullptr;
 };
 
 }  // namespace quenby::report

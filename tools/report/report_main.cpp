@@ -9,6 +9,9 @@
 #include <iostream>
 
 #include "engine/program_folder.h"
+#ifdef QUENBY_REPORT_DB
+#include "tools/report/line_database.h"
+#endif
 #include "tools/report/report_charts.h"
 #include "tools/report/report_options.h"
 #include "tools/report/report_page.h"
@@ -80,12 +83,27 @@ int main(int argc, char** argv) {
       limits ? "Limits (dashed red lines) from the settings file " + fs::absolute(settingsFile).string() + "."
              : "No settings file (" + settingsFile.string() + "): the charts show no limits.";
 
-  const std::vector<fs::path> logs = o.logs.empty() ? stationLogs(folder, o.period) : o.logs;
-  if (logs.empty()) {
-    std::cerr << "quenby-report: no test logs (Test_Log_*.csv) in " << folder.string() << "\n";
-    return 1;
+  ReportInput input;
+  if (o.db) {
+#ifdef QUENBY_REPORT_DB
+    try {
+      input = readLineDatabase({*o.db, o.stations, o.period}, limits.value_or(Limits{}));
+    } catch (const std::exception& e) {
+      std::cerr << "quenby-report: cannot read the line's database: " << e.what() << "\n";
+      return 1;
+    }
+#else
+    std::cerr << "quenby-report: built without libpq: no --db\n";
+    return 2;
+#endif
+  } else {
+    const std::vector<fs::path> logs = o.logs.empty() ? stationLogs(folder, o.period) : o.logs;
+    if (logs.empty()) {
+      std::cerr << "quenby-report: no test logs (Test_Log_*.csv) in " << folder.string() << "\n";
+      return 1;
+    }
+    input = readLogs(logs, o.period, limits.value_or(Limits{}));
   }
-  const ReportInput input = readLogs(logs, o.period, limits.value_or(Limits{}));
 
   // Charts are drawn off screen: the report needs no display.
   qputenv("QT_QPA_PLATFORM", "offscreen");

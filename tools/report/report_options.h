@@ -15,6 +15,8 @@ struct ReportOptions {
   Period period;                                  // --from, --to (YYYY-MM-DD)
   std::filesystem::path out = "Test_Report.html";
   std::vector<std::filesystem::path> logs;        // none: the station's logs
+  std::optional<std::string> db;                  // --db CONNINFO: the line's database instead
+  std::vector<std::string> stations;              // --station NAME (with --db): these only
   bool help = false;
 };
 

@@ -95,7 +95,8 @@ std::string summarySection(const ReportInput& in) {
   std::size_t flagged = 0;
   for (const auto& p : f.ports) flagged += p.lowCnr || p.lowYield;
   s += card("Flagged ports", std::to_string(flagged), flagged > 0);
-  s += card("Lines not read", std::to_string(in.rejected.total()), in.rejected.total() > 0);
+  const std::uint64_t notRead = in.rejected.total() + in.skippedLines;
+  s += card("Lines not read", std::to_string(notRead), notRead > 0);
   s += "</div>\n<p class=\"note\">Yield is passes over the runs that were not stopped: a stopped run "
        "(Fail(Abort)) is no module fault.</p>\n";
   return s;
@@ -228,9 +229,48 @@ std::string throughputSection(const ReportInput& in, const ReportCharts& c) {
   return s;
 }
 
+std::string stationSection(const ReportInput& in) {
+  if (in.stations.empty()) return {};
+  std::string s = heading("stations", "Stations");
+  HtmlTable t({"Station", "Runs", "Passes", "Fails", "Stopped", "Yield", "Flagged ports", "Log files",
+               "Lines skipped"});
+  for (const StationFigures& st : in.stations) {
+    std::string flagged;
+    for (const PortFigures& p : st.ports) {
+      if (!p.lowCnr && !p.lowYield) continue;
+      flagged += (flagged.empty() ? "" : ", ") + std::string("COM") + std::to_string(p.port) + " (" +
+                 (p.lowCnr ? "CNR" : "") + (p.lowCnr && p.lowYield ? ", " : "") +
+                 (p.lowYield ? "yield" : "") + ")";
+    }
+    t.row(flagged.empty() ? "" : "flag").text(st.station).number(st.counts.runs).number(st.counts.passes)
+        .number(st.counts.fails()).number(st.counts.aborted).number(percentText(st.counts.yieldPercent()))
+        .text(flagged.empty() ? "-" : flagged).number(st.logFiles).number(st.skippedLines);
+  }
+  yieldRow(t, "Line", in.figures.overall, "total");
+  s += t.html("stations");
+  s += "<p class=\"note\">Each station's ports are flagged against that station's own ports, as in "
+       "the Ports section. Lines skipped: lines of the logs that were not runs.</p>\n";
+  return s;
+}
+
+std::string serialLookupSection(const ReportInput& in) {
+  if (in.serialHistories.empty()) return {};
+  std::string s = heading("serial-lookup", "Most tested serial numbers across the line");
+  for (const SerialHistory& h : in.serialHistories) {
+    s += "<h3>" + escapeHtml(h.serial) + "</h3>\n";
+    HtmlTable t({"Station", "Port", "Time", "Verdict", "Fail code"});
+    for (const auto& r : h.runs) t.row().text(r.station).text(r.port).text(r.time).text(r.verdict).text(r.failCode);
+    s += t.html("runs");
+  }
+  return s;
+}
+
 std::string rejectedSection(const ReportInput& in) {
   const RejectedLines& r = in.rejected;
   std::string s = heading("not-read", "Lines not read");
+  if (!in.database.empty())
+    return s + "<p>" + std::to_string(in.skippedLines) + " line(s) of the stations' logs were not runs; "
+           "quenby-sync names each one on its station when it skips it.</p>\n";
   if (r.total() == 0) return s + "<p>Every line of the logs was read.</p>\n";
   HtmlTable counts({"Problem", "Lines"});
   for (std::size_t p = 0; p < LineProblemCount; ++p)
@@ -257,18 +297,25 @@ std::string reportPage(const ReportInput& in, const ReportCharts& c, const PageN
   if (!f.days.empty()) period = "runs from " + dateText(f.days.front().day) + " to " + dateText(f.days.back().day);
   std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Quenby test report, " +
                      escapeHtml(period) + "</title>\n<style>" + Style + "</style></head><body>\n";
-  page += "<h1>Quenby test report</h1>\n<p class=\"meta\">" + escapeHtml(period) + " &middot; " +
-          std::to_string(in.files.size()) + " log file(s)";
+  const bool line = !in.database.empty();
+  page += std::string("<h1>Quenby ") + (line ? "line" : "test") + " report</h1>\n<p class=\"meta\">" +
+          escapeHtml(period) + " &middot; " + std::to_string(in.files.size()) + " log file(s)";
+  if (line) page += " &middot; " + std::to_string(in.stations.size()) + " station(s) in " + escapeHtml(in.database);
   if (in.runsOutsidePeriod) page += " &middot; " + std::to_string(in.runsOutsidePeriod) + " run(s) outside the period left out";
   page += " &middot; made " + escapeHtml(notes.generated) + "</p>\n";
-  page += "<nav><a href=\"#days\">Yield per day</a><a href=\"#ports\">Ports</a>";
+  page += "<nav>";
+  if (line) page += "<a href=\"#stations\">Stations</a>";
+  page += "<a href=\"#days\">Yield per day</a><a href=\"#ports\">Ports</a>";
   if (f.serials) page += "<a href=\"#first-pass\">First-pass yield</a>";
+  if (!in.serialHistories.empty()) page += "<a href=\"#serial-lookup\">Serial numbers</a>";
   page += "<a href=\"#fail-codes\">Fail codes</a><a href=\"#values\">Measured values</a>"
           "<a href=\"#throughput\">Throughput</a><a href=\"#not-read\">Lines not read</a></nav>\n";
   page += summarySection(in);
+  page += stationSection(in);
   page += daySection(in, c);
   page += portSection(in, c);
   page += firstPassSection(in, c);
+  page += serialLookupSection(in);
   page += failCodeSection(in, c);
   page += measureSection(in, c, notes);
   page += throughputSection(in, c);

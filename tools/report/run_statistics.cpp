@@ -147,31 +147,38 @@ std::optional<SerialFigures> RunStatistics::serialFigures() {
   return f;
 }
 
+void flagPorts(std::vector<PortFigures>& ports, std::optional<double>& cnrMedian,
+               std::optional<double>& yieldMedian) {
+  std::vector<double> cnrMeans, yields;
+  for (const PortFigures& p : ports) {
+    if (p.port != 0 && p.cnrCount) cnrMeans.push_back(p.cnrMean);
+    if (p.port != 0 && p.counts.yieldPercent()) yields.push_back(*p.counts.yieldPercent());
+  }
+  cnrMedian = median(cnrMeans);
+  yieldMedian = median(yields);
+  for (PortFigures& p : ports) {
+    if (p.port == 0) continue;
+    p.lowCnr = p.cnrCount && cnrMedian && p.cnrMean < *cnrMedian - LowCnrMarginDb;
+    const auto yield = p.counts.yieldPercent();
+    p.lowYield = yield && yieldMedian && *yield < *yieldMedian - LowYieldMarginPoints;
+  }
+}
+
 Figures RunStatistics::figures(const Limits& limits) {
   Figures f;
   f.overall = overall_;
 
   for (const auto& [d, sums] : days_) f.days.push_back(sums.figures);
 
-  std::vector<double> cnrMeans, yields;
   for (const auto& [number, sums] : ports_) {
     PortFigures p;
     p.port = number;
     p.counts = sums.counts;
     p.cnrCount = sums.cnrCount;
     if (sums.cnrCount) p.cnrMean = sums.cnrSum / static_cast<double>(sums.cnrCount);
-    if (number != 0 && p.cnrCount) cnrMeans.push_back(p.cnrMean);
-    if (number != 0 && p.counts.yieldPercent()) yields.push_back(*p.counts.yieldPercent());
     f.ports.push_back(p);
   }
-  f.portCnrMedian = median(cnrMeans);
-  f.portYieldMedian = median(yields);
-  for (PortFigures& p : f.ports) {
-    if (p.port == 0) continue;
-    p.lowCnr = p.cnrCount && f.portCnrMedian && p.cnrMean < *f.portCnrMedian - LowCnrMarginDb;
-    const auto yield = p.counts.yieldPercent();
-    p.lowYield = yield && f.portYieldMedian && *yield < *f.portYieldMedian - LowYieldMarginPoints;
-  }
+  flagPorts(f.ports, f.portCnrMedian, f.portYieldMedian);
 
   for (auto& [code, count] : failCodes_) f.failCodes.push_back({code, count});
   std::sort(f.failCodes.begin(), f.failCodes.end(), [](const auto& a, const auto& b) {

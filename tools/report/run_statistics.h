@@ -95,6 +95,11 @@ struct Figures {
   std::optional<SerialFigures> serials;  // when any run has a serial number
 };
 
+// Sets the medians of the ports' CNR means and yields (ports with a number only) and flags the
+// ports that lie too far below them.
+void flagPorts(std::vector<PortFigures>& ports, std::optional<double>& cnrMedian,
+               std::optional<double>& yieldMedian);
+
 class RunStatistics {
  public:
   void add(const LoggedRun& run);

@@ -16,7 +16,10 @@ std::string percentText(const std::optional<double>& percent) {
 std::string textSummary(const ReportInput& input) {
   const Figures& f = input.figures;
   const YieldCounts& c = f.overall;
-  std::string s = "Test logs: " + std::to_string(input.files.size()) + " file(s)";
+  std::string s = input.database.empty()
+                      ? "Test logs: " + std::to_string(input.files.size()) + " file(s)"
+                      : "Line " + input.database + ": " + std::to_string(input.stations.size()) +
+                            " station(s), " + std::to_string(input.files.size()) + " log file(s)";
   if (!f.days.empty())
     s += ", runs from " + dateText(f.days.front().day) + " to " + dateText(f.days.back().day);
   s += "\nRuns: " + std::to_string(c.runs) + "  Passes: " + std::to_string(c.passes) +
@@ -31,6 +34,11 @@ std::string textSummary(const ReportInput& input) {
   s += "\n";
   if (input.rejected.total())
     s += "Lines not read: " + std::to_string(input.rejected.total()) + " (listed in the report)\n";
+  if (input.skippedLines)
+    s += "Lines that were not runs: " + std::to_string(input.skippedLines) + " (skipped by quenby-sync)\n";
+  for (const StationFigures& st : input.stations)
+    s += "  " + st.station + ": " + std::to_string(st.counts.runs) + " runs, yield " +
+         percentText(st.counts.yieldPercent()) + "\n";
   return s;
 }
 
