@@ -1,13 +1,16 @@
 #include "settings/settings_file.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
 #include <type_traits>
 #include <variant>
 
+#include "settings/chosen_ports.h"
 #include "settings/file_readability.h"
 #include "settings/ini_file.h"
+#include "settings/key_ranges.h"
 #include "settings/number_text.h"
 
 namespace quenby {
@@ -132,77 +135,6 @@ constexpr std::string_view kLoadNames[] = {
 constexpr auto kLoadOrder = keyOrder(kLoadNames);
 static_assert(kLoadOrder.size() == kKeys.size(), "every key is loaded once");
 
-// What each number key accepts; a value outside is refused at load, with a notice, and the
-// key's default used instead.
-struct Accepted {
-  std::string_view key;
-  bool (*accepts)(double value);
-  const char* range;  // how the notice names the accepted values
-};
-
-// A time-out: from a second to a day.
-constexpr bool timeout(double v) { return v >= 1 && v <= 86400; }
-// The NMEA Baudrate menu's rates.
-constexpr bool nmeaBaud(double v) {
-  for (const int baud : {4800, 9600, 14400, 19200, 38400, 57600, 115200})
-    if (v == baud) return true;
-  return false;
-}
-// The Update Baudrate menu's indexes (downloadBaudForIndex).
-constexpr bool updateBaudIndex(double v) { return v >= 1 && v <= 10; }
-constexpr bool series(double v) { return v == 3329 || v == 3318; }
-// Any item set: a run takes the bits it knows and leaves the others.
-constexpr bool itemSet(double) { return true; }
-// The GPS satellites' ids.
-constexpr bool satellite(double v) { return v >= 1 && v <= 32; }
-// A fix rate from one every ten seconds to ten a second.
-constexpr bool fixRate(double v) { return v >= 0.1f && v <= 10; }
-constexpr bool ratio(double v) { return v >= 0 && v <= 1; }
-// A TCXO offset or drift limit: up to 1000 ppm of the 16.368 MHz clock.
-constexpr bool clockLimit(double v) { return v >= 0 && v <= 16368; }
-// Carrier-to-noise in dB-Hz, as the sentences give it.
-constexpr bool carrierToNoise(double v) { return v >= 0 && v <= 99; }
-// An output rate of a sentence kind: 0 (off) or one in every 1 to 10 fixes.
-constexpr bool outputRate(double v) { return v >= 0 && v <= 10; }
-
-constexpr const char* Timeouts = "1 to 86400 s";
-constexpr Accepted kAccepted[] = {
-    {"Baudrate_NMEA", nmeaBaud, "4800, 9600, 14400, 19200, 38400, 57600 or 115200"},
-    {"Baudrate_Update", updateBaudIndex, "1 to 10"},
-    {"Enable_Test", itemSet, "any bit mask"},
-    {"Update_Hz", fixRate, "0.1 to 10 Hz"},
-    {"Hz_Timeout", timeout, Timeouts},
-    {"Version_Timeout", timeout, Timeouts},
-    {"Version_Series", series, "3329 or 3318"},
-    {"SVid", satellite, "1 to 32"},
-    {"AcqTime_Timeout", timeout, Timeouts},
-    {"BitSync_Timeout", timeout, Timeouts},
-    {"Signal_Phase_Ratio", ratio, "0 to 1"},
-    {"Signal_TCXO_Offset", clockLimit, "0 to 16368 Hz"},
-    {"Signal_TCXO_Drift", clockLimit, "0 to 16368 Hz"},
-    {"Signal_CNR_Threshold", carrierToNoise, "0 to 99"},
-    {"Signal_CNR_Dev", carrierToNoise, "0 to 99"},
-    {"Signal_Timeout", timeout, Timeouts},
-    {"ColdStart_Timeout", timeout, Timeouts},
-    {"Reset_Timeout", timeout, Timeouts},
-    {"NMEA_Freq_GLL", outputRate, "0 to 10"},
-    {"NMEA_Freq_RMC", outputRate, "0 to 10"},
-    {"NMEA_Freq_VTG", outputRate, "0 to 10"},
-    {"NMEA_Freq_GSA", outputRate, "0 to 10"},
-    {"NMEA_Freq_GSV", outputRate, "0 to 10"},
-    {"NMEA_Freq_GGA", outputRate, "0 to 10"},
-    {"NMEA_Freq_ZDA", outputRate, "0 to 10"},
-    {"NMEA_Freq_MCHN", outputRate, "0 to 10"},
-    {"NMEA_Timeout", timeout, Timeouts},
-    {"BT_Timeout", timeout, Timeouts},
-};
-
-constexpr const Accepted* acceptedFor(std::string_view key) {
-  for (const Accepted& a : kAccepted)
-    if (a.key == key) return &a;
-  return nullptr;
-}
-
 constexpr bool isNumber(const Field& field) {
   return std::holds_alternative<std::int32_t TestSettings::*>(field) ||
          std::holds_alternative<std::uint8_t TestSettings::*>(field) ||
@@ -213,7 +145,7 @@ constexpr bool isNumber(const Field& field) {
 consteval bool everyNumberHasItsRange() {
   for (const Key& key : kKeys) {
     if (!isNumber(key.field)) continue;
-    const Accepted* accepted = acceptedFor(key.name);
+    const KeyRange* accepted = keyRange(key.name);
     if (accepted == nullptr) return false;
     double fallback = 0;  // the defaults are plain decimals
     double scale = 0;
@@ -228,76 +160,24 @@ consteval bool everyNumberHasItsRange() {
     if (scale > 0) fallback /= scale;
     if (!accepted->accepts(fallback)) return false;
   }
-  return std::size(kAccepted) == 28;
+  return true;
 }
 static_assert(everyNumberHasItsRange(), "a number key without a range, or a default outside it");
 
 constexpr std::string_view kMacZeros = "000000000000";
 constexpr std::size_t MaxComSelectText = 99;
-constexpr std::uint16_t LowestPort = 1;
-constexpr std::uint32_t HighestPort = 65535;
 
-// A ComSelect piece as a port number: decimal digits with blanks around them, from 1 to 65535.
-std::optional<std::uint16_t> portNumber(std::string_view piece) {
-  while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t')) piece.remove_prefix(1);
-  while (!piece.empty() && (piece.back() == ' ' || piece.back() == '\t')) piece.remove_suffix(1);
-  if (piece.empty()) return std::nullopt;
-  std::uint32_t value = 0;
-  for (const char c : piece) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    if (value > HighestPort) return std::nullopt;
-  }
-  if (value < LowestPort) return std::nullopt;
-  return static_cast<std::uint16_t>(value);
-}
-
-bool blank(std::string_view piece) { return piece.find_first_not_of(" \t") == std::string_view::npos; }
-
-// Entries of one kind that ComSelect left out, for its notice.
-struct LeftOut {
-  std::string entries;
-  void add(std::string_view entry) {
-    if (!entries.empty()) entries += ", ";
-    entries += entry;
-  }
-};
-
-// ComSelect (Load step 1): at most 99 characters, split at commas, empty and blank pieces
-// skipped. Each piece that is a port number from 1 to 65535 is taken once, up to 16 ports; every
-// other piece, and the text beyond the 99 characters, is named in one notice.
+// ComSelect (Load step 1): the ports of its first 99 characters (see chosen_ports.h); what is
+// left out is told in one notice.
 void loadChosenPorts(std::string_view value, PortList<MaxChosenPorts>& ports,
                      SettingsLoadEffects& effects) {
-  ports.clear();
-  std::string_view text = value.substr(0, MaxComSelectText);
-  LeftOut notPorts, repeated, beyondCount;
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    const std::string_view piece = text.substr(0, comma);
-    text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
-    if (blank(piece)) continue;
-    const std::optional<std::uint16_t> port = portNumber(piece);
-    if (!port)
-      notPorts.add(piece);
-    else if (ports.contains(*port))
-      repeated.add(piece);
-    else if (ports.full())
-      beyondCount.add(piece);
-    else
-      ports.push(*port);
-  }
-  std::string told;
-  const auto tell = [&told](const LeftOut& kind, const std::string& why) {
-    if (kind.entries.empty()) return;
-    told += (told.empty() ? "" : "; ") + kind.entries + " (" + why + ")";
-  };
-  tell(notPorts, "not a port number from 1 to 65535");
-  tell(repeated, "named before");
-  tell(beyondCount, "more than 16 ports");
-  if (value.size() > MaxComSelectText && !blank(value.substr(MaxComSelectText)))
-    tell(LeftOut{std::string(value.substr(MaxComSelectText))}, "beyond the first 99 characters");
-  if (!told.empty())
-    effects.notice("ComSelect=" + std::string(value) + ": left out " + told);
+  const ChosenPortsReading reading = readChosenPorts(value.substr(0, MaxComSelectText));
+  ports = reading.ports;
+  std::string leftOut = reading.leftOut;
+  const std::string_view beyond = value.substr(std::min(value.size(), MaxComSelectText));
+  if (beyond.find_first_not_of(" \t") != std::string_view::npos)
+    leftOut += (leftOut.empty() ? "" : "; ") + std::string(beyond) + " (beyond the first 99 characters)";
+  if (!leftOut.empty()) effects.notice("ComSelect=" + std::string(value) + ": left out " + leftOut);
 }
 
 std::string chosenPortsText(const PortList<MaxChosenPorts>& ports) {
@@ -347,7 +227,7 @@ Number numberOrDefault(const std::string& text, const Key& key, SettingsLoadEffe
     effects.notice(told + " is not a number" + instead);
     return fallback;
   }
-  const Accepted* accepted = acceptedFor(key.name);
+  const KeyRange* accepted = keyRange(key.name);
   if (!accepted->accepts(static_cast<double>(*value))) {
     effects.notice(told + " is out of range (" + accepted->range + ")" + instead);
     return fallback;
