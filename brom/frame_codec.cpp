@@ -78,8 +78,12 @@ void FrameDecoder::push(std::span<const std::uint8_t> bytes, Clock::time_point n
     std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(head_),
               bytes_.begin() + static_cast<std::ptrdiff_t>(tail_), bytes_.begin());
     tail_ -= head_;
+    afterSilence_ = afterSilence_ > head_ ? afterSilence_ - head_ : 0;
     head_ = 0;
   }
+  // A frame cut short (the sender threw away the rest, or stopped) is followed by a silence: the
+  // next bytes begin something new.
+  if (tail_ > 0 && now - lastByteAt_ > FrameLimit) afterSilence_ = tail_;
   bytes_.resize(tail_);
   bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
   tail_ = bytes_.size();
@@ -102,8 +106,10 @@ FrameDecoder::Event FrameDecoder::next(Clock::time_point now) {
     if (have == 0) return Event::None;
     const std::uint8_t* f = bytes_.data() + head_;
     const bool stale = now - lastByteAt_ > FrameLimit;
+    // Begun before a silence and not complete before it: the rest never came.
+    const bool beforeSilence = head_ < afterSilence_;
     if (have < FrameHeaderBytes) {
-      if (!stale) return Event::None;
+      if (!stale && !beforeSilence) return Event::None;
       ++head_;  // the rest of this frame never came
       continue;
     }
@@ -117,6 +123,10 @@ FrameDecoder::Event FrameDecoder::next(Clock::time_point now) {
       continue;
     }
     const std::size_t total = FrameHeaderBytes + length + FrameCheckBytes;
+    if (beforeSilence && head_ + total > afterSilence_) {
+      ++head_;
+      continue;
+    }
     if (have < total) {
       if (!stale) return Event::None;
       ++head_;

@@ -55,8 +55,8 @@ class FrameDecoder {
   void push(std::span<const std::uint8_t> bytes, Clock::time_point now);
 
   // The next frame or dropped frame among the bytes pushed; bytes before a start byte are passed
-  // over. An unfinished frame whose last byte came more than FrameLimit before `now` is a false
-  // start.
+  // over. An unfinished frame whose last byte came more than FrameLimit before `now`, or that
+  // would need bytes that came after such a silence, is a false start.
   Event next(Clock::time_point now);
 
   FrameView frame() const { return frame_; }
@@ -70,7 +70,7 @@ class FrameDecoder {
   bool empty() const { return tail_ == head_; }
 
   // Forgets every byte.
-  void reset() { head_ = tail_ = 0; consumed_ = 0; }
+  void reset() { head_ = tail_ = consumed_ = afterSilence_ = 0; }
 
  private:
   void consume();
@@ -80,6 +80,8 @@ class FrameDecoder {
   std::size_t head_ = 0;      // first byte not yet taken
   std::size_t tail_ = 0;      // one past the last byte pushed
   std::size_t consumed_ = 0;  // bytes of the frame last returned, taken at the next call
+  // Bytes from here on came after a silence longer than the frame limit: no frame spans it.
+  std::size_t afterSilence_ = 0;
   Clock::time_point lastByteAt_{};
   FrameView frame_;
 };

@@ -13,6 +13,9 @@ namespace {
 constexpr std::chrono::milliseconds AbortSettle = FrameLimit + std::chrono::milliseconds{100};
 // ABORT is six bytes; it gets this long (plus its line time) to leave before the port closes.
 constexpr std::chrono::milliseconds AbortDrainSlack{100};
+// What a port that does not report its queue can still hold once its output was thrown away:
+// the terminal's own line buffer (4 KiB in a pseudo-terminal).
+constexpr std::size_t UnreportedQueueLimit = 4096;
 
 std::chrono::milliseconds sliceUntil(SessionLink::Clock::time_point deadline) {
   const auto left =
@@ -162,9 +165,14 @@ void SessionLink::abortSession() {
   if (reported) {
     serial_.discardOutput();
     cut = true;
-  } else if (cut) {
-    // A port that does not report its queue (a pseudo-terminal) still holds what was written:
-    // the module's frame limit runs from the moment the line has carried it.
+  } else if (Clock::now() < lineFreeAt_) {
+    // A port that does not report its queue (a pseudo-terminal) may still hold frames written
+    // ahead: they are thrown away too, but the kernel may keep one buffer of them, which the
+    // line carries before the module's frame limit can start to run.
+    serial_.discardOutput();
+    cut = true;
+    lineFreeAt_ = std::min(lineFreeAt_, Clock::now() + BromSerial::lineTime(UnreportedQueueLimit,
+                                                                            serial_.baud()));
     std::this_thread::sleep_until(lineFreeAt_);
   }
   if (cut) std::this_thread::sleep_for(AbortSettle);

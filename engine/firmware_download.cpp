@@ -117,9 +117,8 @@ void runFirmwareDownload(PortWorker& w) {
   handOffItemHeader(w);
 
   WorkerRecord& r = w.record();
-  RunState& state = w.station().state;
   r.downloadReport = {};
-  state.downloadStopWord.store(0);
+  // The run's stop word was cleared at its start; a Stop made since stays in it.
 
   const PortRecord port = portRecord(w);
   DaRecord da{};
@@ -128,7 +127,7 @@ void runFirmwareDownload(PortWorker& w) {
 
   DownloadLibrary* library = w.station().library;
   const std::uint32_t result =
-      library ? library->download(port, da, image, &state.downloadStopWord, &r.downloadReport)
+      library ? library->download(port, da, image, &r.downloadStopWord, &r.downloadReport)
               : NoLibraryResult;
   r.verdictWord.store(result);
 
@@ -158,7 +157,7 @@ void showDownloadResult(PortWorker& w) {
     slot.value = text;
     // A download that the operator's Stop ended says nothing about the module: the run stays
     // aborted instead of counting the module as defective.
-    const bool stopped = w.station().state.downloadStopWord.load() == DownloadStopRequest;
+    const bool stopped = r.downloadStopWord.load() == DownloadStopRequest;
     if (!stopped) r.runFailCode = w.settings().flashDownloadFailCode;
     message = "Fail!!(" + r.runFailCode + ")   " + text;
     r.clearAllItems();

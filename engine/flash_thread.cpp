@@ -13,15 +13,26 @@ void WorkerRegistry::add() {
   ++live_;
 }
 
-void WorkerRegistry::remove() {
+void WorkerRegistry::remove(bool endingCounted) {
   std::lock_guard lock(mutex_);
   --live_;
+  if (endingCounted) --ending_;
   ended_.notify_all();
 }
 
 int WorkerRegistry::live() const {
   std::lock_guard lock(mutex_);
   return live_;
+}
+
+void WorkerRegistry::ending() {
+  std::lock_guard lock(mutex_);
+  ++ending_;
+}
+
+int WorkerRegistry::stillEnding() const {
+  std::lock_guard lock(mutex_);
+  return ending_;
 }
 
 bool WorkerRegistry::waitAllEnded(const std::function<void()>& pump,
@@ -53,7 +64,7 @@ void WorkerRegistry::workerSuspended() {
 // ---- TFlashThread -----------------------------------------------------------------------------
 
 TFlashThread* TFlashThread::start(std::unique_ptr<PortWorker> worker, WorkerRegistry& registry) {
-  auto* self = new TFlashThread(std::move(worker));
+  auto* self = new TFlashThread(std::move(worker), registry);
   registry.add();
   std::thread(&TFlashThread::threadMain, self, &registry).detach();
   return self;
@@ -62,9 +73,13 @@ TFlashThread* TFlashThread::start(std::unique_ptr<PortWorker> worker, WorkerRegi
 void TFlashThread::threadMain(TFlashThread* self, WorkerRegistry* registry) {
   pthread_setname_np(pthread_self(), "FlashThread");
   self->execute(*registry);
+  const bool endingCounted = [self] {
+    std::lock_guard lock(self->mutex_);
+    return self->endingCounted_;
+  }();
   delete self;
   // Last: after this the station may release what the worker used.
-  registry->remove();
+  registry->remove(endingCounted);
 }
 
 void TFlashThread::execute(WorkerRegistry& registry) {
@@ -114,6 +129,10 @@ bool TFlashThread::terminated() const {
 void TFlashThread::terminateAndWake() {
   std::lock_guard lock(mutex_);
   terminated_ = true;
+  if (!endingCounted_) {
+    endingCounted_ = true;
+    registry_.ending();
+  }
   wake_.notify_all();
 }
 

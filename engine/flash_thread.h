@@ -18,8 +18,13 @@ namespace quenby {
 class WorkerRegistry {
  public:
   void add();
-  void remove();
+  // A worker has ended; endingCounted: it had been counted by ending().
+  void remove(bool endingCounted = false);
   int live() const;
+  // A worker was told to end (Stop, its window's close) and is finishing its run.
+  void ending();
+  // Workers told to end that have not ended yet.
+  int stillEnding() const;
   // Calls pump repeatedly until every worker has ended or limit has passed; true when all ended.
   bool waitAllEnded(const std::function<void()>& pump, std::chrono::milliseconds limit);
   // Called on a worker's thread each time a worker suspends itself at the end of a run. Set it
@@ -31,6 +36,7 @@ class WorkerRegistry {
   mutable std::mutex mutex_;
   std::condition_variable ended_;
   int live_ = 0;
+  int ending_ = 0;
   std::function<void()> suspendListener_;
 };
 
@@ -57,17 +63,21 @@ class TFlashThread {
   PortWorker& worker() { return *worker_; }
 
  private:
-  explicit TFlashThread(std::unique_ptr<PortWorker> worker) : worker_(std::move(worker)) {}
+  TFlashThread(std::unique_ptr<PortWorker> worker, WorkerRegistry& registry)
+      : worker_(std::move(worker)), registry_(registry) {}
   static void threadMain(TFlashThread* self, WorkerRegistry* registry);
   void execute(WorkerRegistry& registry);
   void terminateAndWake();
 
   std::unique_ptr<PortWorker> worker_;
+  WorkerRegistry& registry_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool suspended_ = false;
   bool resumeRequested_ = false;
   bool terminated_ = false;
+  // Counted among the workers still ending (once, by the first request to end).
+  bool endingCounted_ = false;
 };
 
 }  // namespace quenby

@@ -68,6 +68,7 @@ void PortWorker::startRun() {
     settings_ = station_.settings;
     const auto chosen = static_cast<std::uint32_t>(settings_.enableTest) & item::RunItems;
     record_.testItems.store(cancelled_ ? 0u : chosen);
+    record_.downloadStopWord.store(cancelled_ ? DownloadStopRequest : 0u);
     skipDownload_ = station_.state.skipDownload.load();
     view().setEntriesEnabled(false);
   });
@@ -83,7 +84,12 @@ void PortWorker::startRun() {
 }
 
 bool PortWorker::openPortAndHandshake() {
+  // The open is made under the stop lock: a close that comes meanwhile finds the port open and
+  // closes it, and a run whose window has closed (during its download) opens nothing more.
+  std::unique_lock lock(stopping_);
+  if (windowClosed_) return false;
   if (!serial_->open(record_.port, settings_.baudrateNmea)) {
+    lock.unlock();
     // The verdict line is followed by the reason, so that the operator knows what to fix.
     const std::string why = serial_->openProblem();
     handOff([this, &why] {
@@ -92,6 +98,7 @@ bool PortWorker::openPortAndHandshake() {
     });
     return false;
   }
+  lock.unlock();
   serial_->writeText(EndTestModeSentence);
   serial_->writeText(startSentence(itemFlags_, settings_.svId));
   return true;
@@ -109,6 +116,10 @@ void PortWorker::readLoopPass() {
     }
     assembleWorkText(record_, chunk);
     parseWorkText(*this);
+  } else if (const std::string gone = serial_->lineProblem();
+             !gone.empty() && record_.testItems.load() != 0) {
+    handOff([this, &gone] { verdictPortLost(*this, gone); });
+    return;
   }
 
   // Factory Reset resend: no start-up message within about 3 seconds of the command.
@@ -139,6 +150,7 @@ void PortWorker::endRun() {
 void PortWorker::stopFromUi() {
   std::lock_guard lock(stopping_);
   cancelled_ = true;
+  record_.downloadStopWord.store(DownloadStopRequest);
   record_.verdictWord.store(0);
   record_.testItems.store(0);
   // A worker already sending its end sentences has told the module to leave its test mode.
@@ -149,6 +161,9 @@ void PortWorker::stopFromUi() {
 void PortWorker::closeFromUi() {
   std::lock_guard lock(stopping_);
   cancelled_ = true;
+  windowClosed_ = true;
+  // A download in progress ends at once: nobody waits for a firmware that no run will test.
+  record_.downloadStopWord.store(DownloadStopRequest);
   detachView();
   // The run did not finish: an item that passed before the close must not make it a pass.
   record_.verdictWord.store(0);

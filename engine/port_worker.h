@@ -71,6 +71,8 @@ class PortWorker {
   bool skipDownload_ = false;
   // Set by Stop and close (user-interface thread): the run start then takes no items.
   bool cancelled_ = false;
+  // Set by the port window's close (guarded by stopping_): the port is not opened again.
+  bool windowClosed_ = false;
   // Held by Stop and close from emptying the set until the port is closed, so that a worker that
   // finds the set empty never sees the port still open and sends its end sentences after Stop's.
   std::mutex stopping_;

@@ -162,7 +162,35 @@ bool PosixSerialPort::open(std::uint16_t port, int baud) {
   std::lock_guard<std::mutex> lock(mutex_);
   link_ = std::move(link);
   openProblem_.clear();
+  openedPath_ = path;
+  lineProblem_.clear();
   return true;
+}
+
+void PosixSerialPort::noteLineGone(int error) {
+  // Only the ways a device leaves count: an adapter unplugged or a fixture without power hangs
+  // up or answers EIO, ENXIO or ENODEV. Any other read error stays a quiet line.
+  // A terminal that hung up answers its reads with EIO once it has said so by poll.
+  std::string how;
+  switch (error) {
+    case 0:
+    case EIO:
+      how = "hung up";
+      break;
+    case ENXIO:
+    case ENODEV:
+      how = "no such device";
+      break;
+    default:
+      return;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (lineProblem_.empty()) lineProblem_ = openedPath_.string() + ": device gone (" + how + ")";
+}
+
+std::string PosixSerialPort::lineProblem() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lineProblem_;
 }
 
 bool PosixSerialPort::refuse(const std::filesystem::path& path, const std::string& reason) {
@@ -250,7 +278,10 @@ std::size_t PosixSerialPort::read(char* buffer, std::size_t max) {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if ((n < 0 && errno != EAGAIN) || (n == 0 && hungUp)) failed = true;
+      if ((n < 0 && errno != EAGAIN) || (n == 0 && hungUp)) {
+        failed = true;
+        noteLineGone(n < 0 ? errno : 0);
+      }
     }
     const int ms = remainingMs(deadline);
     if (ms == 0) break;

@@ -24,6 +24,7 @@ class PosixSerialPort final : public SerialPort {
   bool open(std::uint16_t port, int baud) override;
   bool isOpen() const override;
   std::string openProblem() const override;
+  std::string lineProblem() const override;
   void writeText(std::string_view text) override;
   void writeFixed(std::string_view sentence13) override;
   std::size_t read(char* buffer, std::size_t max) override;
@@ -41,11 +42,16 @@ class PosixSerialPort final : public SerialPort {
   static void writeAll(const Link& link, const char* data, std::size_t size);
   // Remembers why an open failed; returns false for the open to return.
   bool refuse(const std::filesystem::path& path, const std::string& reason);
+  // A read found the line failed (error: the read's errno, 0 for a hang-up): remembers why, when
+  // it means the device has gone.
+  void noteLineGone(int error);
 
   std::filesystem::path portsDir_;
   mutable std::mutex mutex_;
   std::shared_ptr<Link> link_;  // null while closed
   std::string openProblem_;
+  std::filesystem::path openedPath_;
+  std::string lineProblem_;
 };
 
 }  // namespace quenby

@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::string_view NotAvailable = "N/A";
 const std::string Separator(48, '*');
+// Added to the caption of a run whose line could not be written to the test log.
+constexpr std::string_view NotRecordedCaption = "     Not recorded!!";
 
 std::string passFailText(const WorkerRecord& r) {
   return r.verdictWord.load() == 1 ? std::string("Pass") : "Fail(" + r.runFailCode + ")";
@@ -103,6 +105,11 @@ void completeRun(PortWorker& w) {
   showLines(w, appended.logProblems);
 
   showVerdict(w);
+  // A run whose line is not in the log never shows as a bare verdict: the module must be
+  // tested again once the log can be written.
+  if (!appended.recorded) w.view().setCaption(w.view().caption() + std::string(NotRecordedCaption));
+  if (w.station().runLogged)
+    w.station().runLogged(RunLogged{appended.recorded, appended.file, appended.reason});
   w.view().appendLine("[Finish]");
   w.view().appendLine("     Take(" + std::to_string(totalSeconds) + ") secs to test.");
   w.view().appendLine(Separator);

@@ -31,6 +31,9 @@ class SerialPort {
   // device", "held by another station", "not a serial device", ...). Empty when it did not fail
   // or the link cannot tell.
   virtual std::string openProblem() const { return {}; }
+  // Why the open port stopped working: its device is gone (an adapter unplugged, a fixture
+  // without power), with the port's path. Empty while the line works, and after a new open.
+  virtual std::string lineProblem() const { return {}; }
 
   // Writes the characters of text, no terminating zero. The result is not looked at by callers.
   virtual void writeText(std::string_view text) = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "engine/download_library.h"
 #include "settings/run_state.h"
@@ -11,6 +12,14 @@
 namespace quenby {
 
 class TestLog;
+
+// What became of one run's line in the test log.
+struct RunLogged {
+  bool recorded = true;
+  // When not recorded: the log file and why it could not be written.
+  std::string file;
+  std::string reason;
+};
 
 struct Station {
   // Written by the user-interface thread; a worker copies it inside a hand-off at run start.
@@ -24,6 +33,9 @@ struct Station {
   std::function<void()> lockControls;
   // Writer of the day's CSV test log.
   TestLog& log;
+  // Told of every run's log line, on the user-interface thread, after the line was written or
+  // refused. May be empty.
+  std::function<void(const RunLogged&)> runLogged = {};
 };
 
 }  // namespace quenby

@@ -77,7 +77,6 @@ const char* StationControl::downloadFilesProblem() {
 }
 
 void StationControl::stopAll() {
-  state_.downloadStopWord.store(DownloadStopRequest);
   for (auto* port : ports_) port->stop();
 }
 

@@ -56,6 +56,10 @@ class StationControl {
 
   // The main window lock, run on the user-interface thread by every worker at its run start.
   void setLockControls(std::function<void()> lock) { station_.lockControls = std::move(lock); }
+  // Told on the user-interface thread of each run's log line: recorded or not, and why.
+  void setRunLoggedListener(std::function<void(const RunLogged&)> listener) {
+    station_.runLogged = std::move(listener);
+  }
 
   // ---- Settings ---------------------------------------------------------------------------
   // Fills the record from a settings file; saved Download Agent and ROM paths go to the library
@@ -82,7 +86,8 @@ class StationControl {
   // ---- Runs -------------------------------------------------------------------------------
   // Download (skip = false) or Test (Skip DL) (skip = true): read by every worker at its run start.
   void setSkipDownload(bool skip) { state_.skipDownload.store(skip); }
-  // Stop: the download stop word set, every port's worker stopped and forgotten.
+  // Stop: every port's run told to end (its download aborted, its port closed) and its worker
+  // forgotten. The stopped runs end on their own; stillStopping() counts them.
   void stopAll();
   // True when no port has a running worker (none, or suspended between runs).
   bool allIdle() const;
@@ -90,6 +95,10 @@ class StationControl {
   void tick() { state_.timeoutCounter.fetch_add(1); }
   // Workers that have not ended yet (stopped or closed ones may still be finishing their run).
   int liveWorkers() const { return registry_.live(); }
+  // Runs that Stop or a port's close ended and that are still finishing (a download aborting,
+  // the run's line being written). Until there are none, no new run may start: a stopped run
+  // may still hold its port.
+  int stillStopping() const { return registry_.stillEnding(); }
   // Called on a worker's thread each time a worker suspends itself at the end of its run (the
   // station may have become idle): a shell that waits for hand-offs can wake up and look.
   // Set it before the first run.
@@ -97,9 +106,9 @@ class StationControl {
     registry_.setSuspendListener(std::move(listener));
   }
 
-  // Closes every port (each run ends and still reaches the log), then waits until every worker
-  // has ended, calling pump meanwhile (a worker may be waiting in a hand-off), at most `limit`.
-  // Then releases the library objects: the Download Agent and image unloaded when loaded, both
+  // Closes every port (each run ends, a download is aborted, and the run still reaches the log),
+  // then waits until every worker has ended, calling pump meanwhile (a worker may be waiting in a
+  // hand-off), at most `limit`. Then releases the library objects: the Download Agent and image unloaded when loaded, both
   // handles destroyed. When a worker is still alive after the limit, the library is left as it
   // is (a worker may still use it) and false is returned. Runs once; later calls return the
   // first result.

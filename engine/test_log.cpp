@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <system_error>
 
@@ -69,7 +70,10 @@ bool writeAll(int fd, const std::string& bytes) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) return false;
+    if (n == 0) {
+      errno = ENOSPC;  // a write that takes nothing: the device has no room for it
+      return false;
+    }
     done += static_cast<std::size_t>(n);
   }
   return true;
@@ -140,23 +144,32 @@ bool updateBackup(int log, off_t sizeBefore, const std::string& bytes, const fs:
 struct LogWrite {
   bool written = false;
   bool backupFailed = false;
+  // Why the line was not written: the system's error.
+  int error = 0;
 };
 
 LogWrite appendToLog(const fs::path& path, const std::optional<fs::path>& backup,
                      std::uint32_t offeredItems, const std::string& runLine) {
   LogWrite result;
   FileDescriptor fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd.valid()) return result;
+  if (!fd.valid()) {
+    result.error = errno;
+    return result;
+  }
   // A file system without locks still gets the line: the single append write is then the
   // only guard.
   while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
   }
 
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return result;
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    result.error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return result;
+  }
   const std::string bytes =
       info.st_size == 0 ? TestLog::headerLine(offeredItems) + runLine : runLine;
   if (!writeAll(fd.get(), bytes)) {
+    result.error = errno;
     // If even the cut fails, nothing more can be done here: the memo shows the line.
     [[maybe_unused]] const int cut = ::ftruncate(fd.get(), info.st_size);
     return result;
@@ -220,7 +233,10 @@ TestLog::Appended TestLog::appendRunLine(const LogTime& when, std::uint32_t offe
   result.recorded = write.written;
   if (!write.written) {
     notRecorded_.fetch_add(1);
-    result.logProblems.push_back("Cannot write the test log " + path.string());
+    result.file = path.string();
+    result.reason = write.error == EINVAL ? "not a regular file" : std::strerror(write.error);
+    result.logProblems.push_back("Cannot write the test log " + path.string() + ": " +
+                                 result.reason);
     result.logProblems.push_back(withoutLineEnd(runLine));
   }
   if (write.backupFailed)

@@ -51,6 +51,9 @@ class TestLog {
     std::vector<std::string> logProblems;
     // Memo lines about the backup copy (the log itself is fine).
     std::vector<std::string> backupProblems;
+    // When not recorded: the log file and why it could not be written.
+    std::string file;
+    std::string reason;
   };
 
   // Appends one run line (built by the caller, line end included) to the day's log, writing the

@@ -119,6 +119,13 @@ void verdictOpenFailure(PortWorker& w) {
   failRun(w, "ComPort");
 }
 
+void verdictPortLost(PortWorker& w, const std::string& why) {
+  w.view().appendLine(std::string(Indent) + "Fail!!   ComPort Lost!!");
+  w.view().appendLine(std::string(Indent) + why);
+  w.record().verdictWord.store(0);
+  failRun(w, "ComPort");
+}
+
 void verdictItemTimeout(PortWorker& w) {
   WorkerRecord& r = w.record();
   w.view().appendLine(failLine(r.runFailCode,

@@ -101,6 +101,10 @@ struct WorkerRecord {
   // The items still to do in this run. Emptied by Stop and port-window close from the
   // user-interface thread at any moment; the run loop ends once it reads zero.
   std::atomic<std::uint32_t> testItems{0};
+  // This run's download stop word, watched by the download library: 0 from the run start,
+  // DownloadStopRequest once Stop, the port window's close or the station's close asked the run
+  // to end. Each run has its own, so that no later run can take back a stop made for this one.
+  std::atomic<std::uint32_t> downloadStopWord{0};
 
   std::uint32_t gaugeColor = 0x0000FF;  // red
   std::uint16_t gaugePosition = 0;

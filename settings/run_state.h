@@ -52,6 +52,7 @@ class PortList {
 
 inline constexpr std::size_t MaxChosenPorts = 16;
 inline constexpr std::size_t MaxEnumeratedPorts = 255;
+// A run's download stop word asking the download library to abort.
 inline constexpr std::uint32_t DownloadStopRequest = 9876;
 
 enum class WindowArrangement : int { TileVertical = 0, TileHorizontal = 1, Cascade = 2 };
@@ -66,9 +67,6 @@ struct RunState {
   bool daLoaded = false;   // never cleared: makes the close unload the Download Agent
   bool romLoaded = false;  // never cleared: makes the close unload the image
 
-  // Written by the user-interface thread (Stop: 9876) and by a worker starting its download (0);
-  // watched by the download library while it downloads.
-  std::atomic<std::uint32_t> downloadStopWord{0};
   // Set by Test (Skip DL), cleared by Download; read once per run by every worker.
   std::atomic<bool> skipDownload{false};
   // The test items this station offers; fixed.

@@ -1,19 +1,31 @@
 // quenby: the station. Takes no arguments; its settings, ports, logs and layout file live in the
 // program's folder.
 #include <csignal>
+#include <cstdio>
 
 #include "brom/brom_library.h"
 #include "engine/program_folder.h"
+#include "engine/station_folder_lock.h"
 #include "ui/about_form.h"
 #include "ui/application.h"
 #include "ui/basic_test_dialog.h"
 #include "ui/extra_test_dialog.h"
 #include "ui/main_form.h"
+#include "ui/message_box.h"
 #include "ui/signal_close.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   quenby::ui::QuenbyApplication app(argc, argv);
+
+  // One station per folder: a second one would open the same modules' ports.
+  const quenby::StationFolderLock folderLock(quenby::programFolder());
+  if (folderLock.heldElsewhere()) {
+    const QString refusal = QString::fromStdString(folderLock.refusal());
+    std::fprintf(stderr, "quenby: %s\n", refusal.toLocal8Bit().constData());
+    quenby::ui::showMessage(nullptr, refusal, "Quenby");
+    return 2;
+  }
 
   // The library outlives the windows, which release its handles at close.
   quenby::brom::BromLibrary library(quenby::defaultPortsFolder());
@@ -25,7 +37,7 @@ int main(int argc, char** argv) {
   TFormExtra extraTest(mainForm.control().settings(), mainForm.control().state(), &mainForm);
   mainForm.setSecondaryWindows(&about, &basicTest, &extraTest);
 
-  quenby::ui::closeOnTerminationSignals(mainForm);
+  quenby::ui::closeOnTerminationSignals(mainForm, [&mainForm] { mainForm.closeBySignal(); });
   mainForm.show();
   return app.exec();
 }

@@ -8,8 +8,11 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
+#include <QMenuBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <cstdio>
 #include <unistd.h>
@@ -29,6 +32,8 @@ namespace quenby::ui {
 namespace {
 
 constexpr int StatusFixedWidths = 80;
+// While stopped runs end, the station looks this often whether they have.
+constexpr int StoppingWatchMs = 100;
 constexpr int EnumerationBufferPorts = 255;
 // A port number's caption in the COM menu and on its window.
 QString portCaption(std::uint16_t port) { return QString("COM %1").arg(port); }
@@ -66,6 +71,10 @@ TMainForm::TMainForm(std::filesystem::path folder, DownloadLibrary* library, QWi
   createStatusBar();
   chooseFile_ = [this](const FileChoice& choice) { return defaultChooser(this, choice); };
   control_.setLockControls([this] { lockControls(); });
+  control_.setRunLoggedListener([this](const RunLogged& logged) { onRunLogged(logged); });
+  stoppingWatch_ = new QTimer(this);
+  stoppingWatch_->setInterval(StoppingWatchMs);
+  connect(stoppingWatch_, &QTimer::timeout, this, guarded([this] { watchStoppingRuns(); }));
 
   // The build's suffix on the caption, appended at construction.
   setWindowTitle(windowTitle() + " [for Customer]");
@@ -266,6 +275,8 @@ void TMainForm::closePortWindows() {
 }
 
 void TMainForm::MenuStartClick() {
+  // After Stop, new windows wait until the stopped runs have ended (the status bar says so).
+  if (closed_ || stoppingWatch_->isActive()) return;
   const auto& chosen = control_.state().chosenPorts;
   if (chosen.empty()) {
     showMessage(this, "Please select COM port first");
@@ -288,6 +299,14 @@ void TMainForm::MenuStartClick() {
 }
 
 void TMainForm::startRuns(bool skipDownload) {
+  if (closed_) return;
+  // Until every stopped run has ended (its download aborted, its port closed, its line written)
+  // a new run would find the port held and fail a good module: the command waits, and says so.
+  if (control_.stillStopping() > 0) {
+    watchStoppingRuns();
+    stoppingWatch_->start();
+    return;
+  }
   const QList<TChildForm*> windows = portWindows();
   if (windows.empty()) {
     showMessage(this, "Please press \"Connect\" first");
@@ -310,8 +329,23 @@ void TMainForm::MenuDLClick() { startRuns(false); }
 void TMainForm::TestSkipDL1Click() { startRuns(true); }
 
 void TMainForm::MenuStopClick() {
+  if (closed_) return;
   control_.stopAll();
-  unlockControls();
+  watchStoppingRuns();
+  if (control_.stillStopping() > 0) stoppingWatch_->start();
+}
+
+void TMainForm::watchStoppingRuns() {
+  const bool stopping = control_.stillStopping() > 0;
+  if (stopping) {
+    lockControls();
+  } else {
+    stoppingWatch_->stop();
+    unlockControls();
+  }
+  for (QAction* a : {MenuDL, TestSkipDL1}) a->setEnabled(!stopping);
+  BtnDL->setEnabled(!stopping);
+  showStationStatus();
 }
 
 void TMainForm::TimerTimeOutTimer() { control_.tick(); }
@@ -331,7 +365,7 @@ void TMainForm::TimerDLTimer() {
   } else if (!allIdle) {
     focusGiven_ = false;
   }
-  if (allIdle) unlockControls();
+  if (allIdle && control_.stillStopping() == 0) unlockControls();
 }
 
 namespace {
@@ -349,6 +383,40 @@ void setControlsEnabled(TMainForm& f, bool enabled) {
 void TMainForm::lockControls() { setControlsEnabled(*this, false); }
 
 void TMainForm::unlockControls() { setControlsEnabled(*this, true); }
+
+void TMainForm::onRunLogged(const RunLogged& logged) {
+  if (logged.recorded) {
+    // The log takes lines again: the episode is over.
+    if (notRecorded_ > 0) {
+      notRecorded_ = 0;
+      showStationStatus();
+    }
+    return;
+  }
+  if (notRecorded_++ == 0) {
+    // Once per episode, however many ports find the log closed to them.
+    showMessageLater(this, QString("Results not recorded: the test log %1 cannot be written (%2).\n"
+                                   "Each run that ended meanwhile shows \"Not recorded!!\" in its "
+                                   "caption and its line in its memo: test those modules again "
+                                   "once the log can be written.")
+                               .arg(QString::fromStdString(logged.file),
+                                    QString::fromStdString(logged.reason)));
+  }
+  showStationStatus();
+}
+
+void TMainForm::showStationStatus() {
+  QString text;
+  if (closed_) {
+    text = QString("Closing: %1 run(s) still ending").arg(control_.liveWorkers());
+  } else if (const int stopping = control_.stillStopping(); stopping > 0) {
+    text = QString("Stopping: %1 run(s) still ending").arg(stopping);
+  } else if (notRecorded_ > 0) {
+    text = QString("%1 run(s) not recorded in the test log").arg(notRecorded_);
+  }
+  StatusStation->setText(text);
+  StatusStation->setVisible(!text.isEmpty());
+}
 
 void TMainForm::onSerialNumberConfirmed() {
   if (portWindows().empty()) return;
@@ -471,19 +539,45 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void TMainForm::closeBySignal() {
+  closeBySignal_ = true;
+  close();
+}
+
+void TMainForm::tell(const QString& text) {
+  if (closeBySignal_) {
+    std::fprintf(stderr, "quenby: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+  } else {
+    showMessage(this, text);
+  }
+}
+
 void TMainForm::FormClose() {
   if (closed_) return;
   closed_ = true;
-  // Every run ends (and still reaches the log); the workers' hand-offs are served while the
-  // window waits for them, so none can hold the close up beyond the wait.
+  // During the wait the window takes no command; it says what it is waiting for.
+  stoppingWatch_->stop();
+  menuBar()->setEnabled(false);
+  for (QAction* a : findChildren<QAction*>()) a->setEnabled(false);
+  for (QWidget* w : findChildren<QToolBar*>()) w->setEnabled(false);
+  for (QShortcut* key : findChildren<QShortcut*>()) key->setEnabled(false);
+  // Every run ends (a download is aborted) and still reaches the log; the workers' hand-offs
+  // are served while the window waits for them, so none can hold the close up beyond the wait.
   closePortWindows();
+  showStationStatus();
   const bool allEnded = control_.shutdown(
-      [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); }, exitWait_);
+      [this] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        showStationStatus();
+      },
+      exitWait_);
   // The settings are saved last; the program exits even when the save fails.
   try {
     control_.saveSettings(control_.settingsFile());
   } catch (const std::exception& e) {
-    showMessage(this, QString::fromLocal8Bit(e.what()));
+    exitStatus_ = EXIT_FAILURE;
+    tell(QString::fromLocal8Bit(e.what()));
   }
   if (!allEnded) {
     // A worker that did not end still uses the station's objects: leave at once rather than
@@ -493,7 +587,7 @@ void TMainForm::FormClose() {
     std::fflush(nullptr);
     _exit(EXIT_FAILURE);
   }
-  QCoreApplication::quit();
+  QCoreApplication::exit(exitStatus_);
 }
 
 }  // namespace quenby::ui

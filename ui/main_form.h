@@ -103,9 +103,17 @@ class TMainForm final : public QMainWindow {
   // How long the close waits for workers that are still ending their runs.
   void setExitWait(std::chrono::milliseconds wait) { exitWait_ = wait; }
 
+  // A close asked for by a signal (a logout, a service stop, Ctrl-C): as the close box, but
+  // nothing waits for a click; what the operator would have read goes to stderr.
+  void closeBySignal();
+  // The exit status the close leaves: 0, or 1 when the settings could not be saved.
+  int exitStatus() const { return exitStatus_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // No menu on a right-click of the tool bar: it could hide the tool bar with no way back.
+  QMenu* createPopupMenu() override { return nullptr; }
 
  private:
   void createActions();
@@ -120,6 +128,14 @@ class TMainForm final : public QMainWindow {
   void closePortWindows();
   void FormClose();
   void onSerialNumberConfirmed();
+  // Stop's aftermath: the commands that start runs stay locked while stopped runs still end.
+  void watchStoppingRuns();
+  // A run's line reached the test log, or did not.
+  void onRunLogged(const RunLogged& logged);
+  // The station's own status panel: closing, stopping, runs not recorded.
+  void showStationStatus();
+  // Tells the operator: a box, or stderr once a signal closes the station.
+  void tell(const QString& text);
 
   // Declared before the control: workers hand off through it until the control has waited
   // for them.
@@ -129,6 +145,12 @@ class TMainForm final : public QMainWindow {
   std::chrono::milliseconds exitWait_{10000};
   bool focusGiven_ = false;
   bool closed_ = false;
+  bool closeBySignal_ = false;
+  int exitStatus_ = 0;
+  // Runs since the last recorded line whose lines could not be written to the test log; the
+  // operator is told once per such episode.
+  int notRecorded_ = 0;
+  QTimer* stoppingWatch_ = nullptr;
 
   QMdiArea* mdi_ = nullptr;
   QPointer<TAboutForm> about_;
@@ -173,6 +195,8 @@ class TMainForm final : public QMainWindow {
   QToolButton* BtnAbout = nullptr;
   QAction* BtnCleanAction = nullptr;
   QLabel* StatusPanels[4] = {};
+  // The station's own state, right of the four panels: closing, stopping, runs not recorded.
+  QLabel* StatusStation = nullptr;
   QTimer* TimerTimeOut = nullptr;
   QTimer* TimerDL = nullptr;
 };

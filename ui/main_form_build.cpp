@@ -250,6 +250,14 @@ void TMainForm::createStatusBar() {
     }
     StatusPanels[i] = label;
   }
+  StatusStation = new QLabel(bar);
+  StatusStation->setObjectName("StatusStation");
+  QFont bold = StatusStation->font();
+  bold.setBold(true);
+  StatusStation->setFont(bold);
+  StatusStation->setStyleSheet("color: #c00000");
+  StatusStation->hide();
+  bar->addPermanentWidget(StatusStation);
 }
 
 void TMainForm::createTimers() {

@@ -21,6 +21,17 @@ void showMessage(QWidget* parent, const QString& text, const QString& title) {
   box.exec();
 }
 
+void showMessageLater(QWidget* parent, const QString& text, const QString& title) {
+  if (sink()) {
+    sink()(text);
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
 void setMessageSink(std::function<void(const QString& text)> s) { sink() = std::move(s); }
 
 }  // namespace quenby::ui

@@ -13,6 +13,10 @@ namespace quenby::ui {
 // title: the box's title; empty for none.
 void showMessage(QWidget* parent, const QString& text, const QString& title = {});
 
+// The same box without waiting for it: the station goes on (runs end, hand-offs are served)
+// while the operator has not read it yet.
+void showMessageLater(QWidget* parent, const QString& text, const QString& title = {});
+
 // While set, messages go to the sink instead of a box. Empty function: boxes again.
 void setMessageSink(std::function<void(const QString& text)> sink);
 

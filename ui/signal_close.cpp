@@ -21,18 +21,18 @@ void onSignal(int) {
 
 }  // namespace
 
-void closeOnTerminationSignals(QWidget& window) {
+void closeOnTerminationSignals(QWidget& window, std::function<void()> close) {
   if (signalPipe[0] < 0) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
       return;
   }
   auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &window);
   QPointer<QWidget> target(&window);
-  QObject::connect(notifier, &QSocketNotifier::activated, &window, [target] {
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [target, close] {
     char buffer[16];
     while (::read(signalPipe[1], buffer, sizeof buffer) > 0) {
     }
-    if (target) target->close();
+    if (target) close();
   });
 
   struct sigaction action {};

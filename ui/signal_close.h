@@ -2,11 +2,14 @@
 // close the main window the way its close box does: runs ended and logged, settings saved.
 #pragma once
 
+#include <functional>
+
 class QWidget;
 
 namespace quenby::ui {
 
-// Installs the handlers; a signal then closes window from the event loop.
-void closeOnTerminationSignals(QWidget& window);
+// Installs the handlers; a signal then calls close from the event loop (of any modal box too),
+// for as long as window lives.
+void closeOnTerminationSignals(QWidget& window, std::function<void()> close);
 
 }  // namespace quenby::ui

@@ -233,5 +233,20 @@ TEST(FrameCodec, StalledFrameIsDroppedAfterTheFrameLimit) {
   EXPECT_EQ(decoder.next(start + FrameLimit * 2), FrameDecoder::Event::None);
 }
 
+TEST(FrameCodec, AFrameCutShortEndsAtTheSilenceBehindIt) {
+  // A long frame's first bytes, then (after the sender threw away the rest and waited) a whole
+  // short frame: the receiver never looked in between, yet the cut frame must not swallow it.
+  const Bytes cut = encodeFrame(frame::Data, 1, Bytes(600, 0x11));
+  const Bytes abort = encodeFrame(frame::Abort, 2, {});
+  FrameDecoder decoder;
+  const auto start = Clock::now();
+  decoder.push(std::span(cut).first(200), start);
+  decoder.push(abort, start + FrameLimit + std::chrono::milliseconds(100));
+  ASSERT_EQ(decoder.next(start + FrameLimit + std::chrono::milliseconds(100)),
+            FrameDecoder::Event::Frame);
+  EXPECT_EQ(decoder.frame().type, frame::Abort);
+  EXPECT_EQ(decoder.frame().tag, 2);
+}
+
 }  // namespace
 }  // namespace quenby::brom

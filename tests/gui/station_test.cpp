@@ -14,9 +14,12 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+#include <csignal>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 #include "brom/brom_library.h"
 #include "fakes/fake_download_library.h"
@@ -29,6 +32,7 @@
 #include "ui/extra_test_dialog.h"
 #include "ui/main_form.h"
 #include "ui/message_box.h"
+#include "ui/signal_close.h"
 
 using namespace quenby;
 using namespace quenby::ui;
@@ -172,6 +176,15 @@ std::string firmwarePaths(const TempFolder& folder) {
 }
 
 constexpr int RunLimitMs = 60000;
+
+// Every port's download has reached the image (the gauge turned blue and moved).
+bool imagePhaseOnEveryPort(const GuiStation& s) {
+  for (auto* w : s.windows())
+    if (gaugeOf(w)->palette().color(QPalette::Highlight) != QColor(0, 0, 255) ||
+        gaugeOf(w)->value() == 0)
+      return false;
+  return !s.windows().empty();
+}
 
 }  // namespace
 
@@ -350,21 +363,33 @@ class StationTest : public QObject {
     }
   }
 
-  void stopEndsRunsAndUnlocks() {
-    // A long download on two ports, and a module that is slow to acquire on a third.
+  void stopHoldsNewRunsUntilTheStoppedRunsHaveEnded() {
+    // Downloads on two ports, and a module that is slow to acquire on a third.
     GuiStation s("", "1-3", "[default]\nchip_value=3072\n[COM3]\nacq_delay=60000\n");
-    writeFirmware(s.folder, "QNB-GUI_1.0", 1 << 20);
+    writeFirmware(s.folder, "QNB-GUI_1.0", 512 << 10);
     s.closeWindows();
-    s.folder.write("Torvane.ini", "[System]\nComSelect=1,2,\nBaudrate_Update=4\nEnable_Test=1\n"
+    s.folder.write("Torvane.ini", "[System]\nComSelect=1,2,\nBaudrate_Update=1\nEnable_Test=1\n"
                                   "[Basic]\n" + firmwarePaths(s.folder));
     s.open();
     s.form->MenuStartClick();
     s.form->MenuDLClick();
-    QTRY_VERIFY_WITH_TIMEOUT(gaugeOf(s.windows()[0])->value() > 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(imagePhaseOnEveryPort(s), 20000);
     s.form->MenuStopClick();
-    QCOMPARE(lockableEnabled(s), AllEnabled);
+    // Download at once: the stopped downloads still hold their ports, so nothing starts.
+    s.form->MenuDLClick();
+    QVERIFY(!s.find<QToolButton>("BtnDL")->isEnabled());
+    QVERIFY(s.form->StatusStation->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(s.logLines().size(), 1 + 2, 10000);
-    QVERIFY(s.allIdle());
+    for (const QString& line : s.logLines().mid(1))
+      QCOMPARE(line.section(',', 1, 1), QString("Fail(Abort)"));
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 3000);
+    QVERIFY(s.find<QToolButton>("BtnDL")->isEnabled());
+    QVERIFY(!s.form->StatusStation->isVisible());
+    // The next Download is the operator's own: the same good modules pass.
+    s.form->MenuDLClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.allIdle() && s.logLines().size() == 1 + 4, RunLimitMs);
+    for (const QString& line : s.logLines().mid(3)) QCOMPARE(line.section(',', 1, 1), QString("Pass"));
 
     s.form->control().state().chosenPorts.clear();
     s.form->control().state().chosenPorts.push(3);
@@ -373,8 +398,77 @@ class StationTest : public QObject {
     s.form->TestSkipDL1Click();
     QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 5000);
     s.form->MenuStopClick();
-    QCOMPARE(lockableEnabled(s), AllEnabled);
-    QTRY_COMPARE_WITH_TIMEOUT(s.logLines().size(), 1 + 3, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(s.logLines().size(), 1 + 5, 10000);
+  }
+
+  void closeDuringADownloadEndsEveryRunAsAborted() {
+    for (const bool bySignal : {false, true}) {
+      qInfo() << (bySignal ? "closed by SIGTERM" : "closed by its close box");
+      GuiStation s("", "1-4", "[default]\nchip_value=3072\n");
+      writeFirmware(s.folder, "QNB-GUI_1.0", 1 << 20);
+      s.closeWindows();
+      s.folder.write("Torvane.ini", "[System]\nComSelect=1,2,3,4,\nBaudrate_Update=4\n"
+                                    "Enable_Test=3\n[Basic]\n" + firmwarePaths(s.folder));
+      s.open();
+      closeOnTerminationSignals(*s.form, [&s] { s.form->closeBySignal(); });
+      s.form->MenuStartClick();
+      s.form->MenuDLClick();
+      QTRY_VERIFY_WITH_TIMEOUT(imagePhaseOnEveryPort(s), 20000);
+      s.find<QMenu>("MenuNMEABaud")->actions()[5]->trigger();  // 9600, for the save
+      if (bySignal) {
+        ::kill(::getpid(), SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.form->isVisible(), 15000);
+      } else {
+        s.form->close();
+      }
+      // Every worker ended within the exit wait: the downloads were aborted, not waited for.
+      QCOMPARE(s.form->control().liveWorkers(), 0);
+      QCOMPARE(s.form->exitStatus(), 0);
+      QVERIFY(s.messages.isEmpty());
+      QVERIFY(s.folder.read("Torvane.ini").find("Baudrate_NMEA=9600") != std::string::npos);
+      const QStringList log = s.logLines();
+      QCOMPARE(log.size(), 1 + 4);
+      for (const QString& line : log.mid(1)) QCOMPARE(line.section(',', 1, 1), QString("Fail(Abort)"));
+    }
+  }
+
+  void runsThatCannotBeLoggedNeverShowABarePass() {
+    GuiStation s("[System]\nComSelect=1,2,\nEnable_Test=2\n", "1-2");
+    const std::time_t now = std::time(nullptr);
+    std::vector<fs::path> blocked;
+    for (std::time_t day : {now, now + 24 * 3600}) {
+      std::tm local{};
+      localtime_r(&day, &local);
+      blocked.push_back(s.folder / ("Test_Log_" + std::to_string(local.tm_year + 1900) + "." +
+                                    std::to_string(local.tm_mon + 1) + "." +
+                                    std::to_string(local.tm_mday) + ".csv"));
+      fs::create_directories(blocked.back());
+    }
+    s.form->MenuStartClick();
+    const auto bareCaptions = [&s] {
+      QStringList captions;
+      for (auto* w : s.windows()) captions << w->windowTitle();
+      return captions;
+    };
+    const QStringList bare = bareCaptions();
+    s.form->TestSkipDL1Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.allIdle(), RunLimitMs);
+    // Two ports, one episode: one message, naming the log; both captions say more than a pass.
+    QCOMPARE(s.messages.size(), 1);
+    QVERIFY(s.messages[0].contains(QString::fromStdString(blocked[0].string())));
+    for (int i = 0; i < bare.size(); ++i) QVERIFY(bareCaptions()[i] != bare[i]);
+    QVERIFY(s.form->StatusStation->isVisible());
+
+    for (const auto& folder : blocked) fs::remove(folder);
+    s.form->TestSkipDL1Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.allIdle(), RunLimitMs);
+    QCOMPARE(bareCaptions(), bare);
+    QVERIFY(!s.form->StatusStation->isVisible());
+    QCOMPARE(s.messages.size(), 1);
+    QCOMPARE(s.logLines().size(), 1 + 2);
   }
 
   void closedWindowsStillLogTheirRuns() {
@@ -517,6 +611,16 @@ class StationTest : public QObject {
              QStringList{"Unable to write to " +
                          QString::fromStdString((readOnly.folder / "Torvane.ini").string())});
     QVERIFY(!readOnly.form->isVisible());
+    QCOMPARE(readOnly.form->exitStatus(), 1);
+
+    // Closed by a signal (a logout, a service stop), nobody is there to click: no box.
+    GuiStation bySignal("[System]\nBaudrate_NMEA=4800\n");
+    fs::permissions(bySignal.folder / "Torvane.ini", fs::perms::owner_read);
+    closeOnTerminationSignals(*bySignal.form, [&bySignal] { bySignal.form->closeBySignal(); });
+    ::kill(::getpid(), SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(!bySignal.form->isVisible(), 5000);
+    QVERIFY(bySignal.messages.isEmpty());
+    QCOMPARE(bySignal.form->exitStatus(), 1);
   }
 
   void profilesRoundTrip() {

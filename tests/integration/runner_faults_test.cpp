@@ -179,7 +179,7 @@ TEST(RunnerFaults, ResultsThatCannotBeRecordedEndTheRoundsWithStatus3) {
     EXPECT_TRUE(memoMatches(printed.memo.count(port) ? printed.memo.at(port)
                                                      : std::vector<std::string>{},
                             joined({{"     Pass!!   [M-core_1.8,0000,,]",
-                                     "Cannot write the test log {folder}/Test_Log_{n}.{n}.{n}.csv",
+                                     "Cannot write the test log {folder}/Test_Log_{n}.{n}.{n}.csv: Is a directory",
                                      ",Pass,N/A,,COM" + std::to_string(port) +
                                          ",{n}-{n}-{n},{n}:{n}:{n},N/A,\"M-core_1.8,0000,,\",29,"
                                          "N/A,N/A,N/A,N/A,N/A,N/A,N/A,N/A,N/A,N/A,{n}"},
@@ -187,33 +187,37 @@ TEST(RunnerFaults, ResultsThatCannotBeRecordedEndTheRoundsWithStatus3) {
   }
 }
 
-TEST(RunnerFaults, TwoRunnersInOneFolderShareTheLogAndItsBackup) {
+TEST(RunnerFaults, ASecondStationOnOneFolderIsRefusedAndTheFirstLosesNothing) {
   StationFolder station;
   station.writeSettings(kVersionOnlySettings);
-  station.startModules("1-8", kQuickModules);
-  constexpr int Rounds = 10;
+  station.startModules("1-4", kQuickModules);
+  constexpr int Rounds = 3;
   const fs::path program = station.path() / "quenby-run";
-  RunnerProcess first(program, {"--com", "1,2,3,4", "--rounds", std::to_string(Rounds)},
+  RunnerProcess first(program, {"--com", "1,2", "--rounds", std::to_string(Rounds)},
                       station.path() / "stderr-first.txt");
-  RunnerProcess second(program, {"--com", "5,6,7,8", "--rounds", std::to_string(Rounds)},
-                       station.path() / "stderr-second.txt");
+  ASSERT_TRUE(first.readUntil(
+      [](const std::string& out) { return out.find("[COM 1] ") != std::string::npos; }, 30s))
+      << first.output();
+  // Other ports, the same folder: its settings, ports and log belong to the first station.
+  RunnerProcess second(program, {"--com", "3,4"}, station.path() / "stderr-second.txt");
+  EXPECT_EQ(second.finish(30s), 2);
   EXPECT_EQ(first.finish(StationFolder::kRunLimit), 0);
-  EXPECT_EQ(second.finish(StationFolder::kRunLimit), 0);
+
+  RunnerProcess third(program, {"--com", "3,4"}, station.path() / "stderr-third.txt");
+  EXPECT_EQ(third.finish(StationFolder::kRunLimit), 0);
   ASSERT_EQ(station.stopModules(), 0);
 
-  for (const std::string& output : {first.output(), second.output()})
-    EXPECT_EQ(output.find("backup"), std::string::npos) << output;
-  // Both runners' lines, each once; the backup is the log byte for byte.
+  EXPECT_NE(station.errorsOf("stderr-second.txt")
+                .find("Another station is already running in " + station.path().string()),
+            std::string::npos)
+      << station.errorsOf("stderr-second.txt");
+  EXPECT_EQ(second.output(), "");
   const TestLogContents log = readTestLog(station.path());
-  EXPECT_EQ(log.lineCount, 8u * Rounds);
-  for (int port = 1; port <= 8; ++port) {
-    ASSERT_EQ(log.linesByPort.count(port), 1u) << port;
-    EXPECT_EQ(log.linesByPort.at(port).size(), static_cast<std::size_t>(Rounds)) << port;
-  }
-  std::vector<fs::path> backupFolder;
-  for (const auto& entry : fs::directory_iterator(station.path() / "backup"))
-    backupFolder.push_back(entry.path().filename());
-  EXPECT_EQ(backupFolder.size(), 1u) << "temporary copies left behind";
+  EXPECT_EQ(log.lineCount, 2u * Rounds + 2u);
+  for (int port = 1; port <= 4; ++port)
+    EXPECT_EQ(log.linesByPort.count(port) ? log.linesByPort.at(port).size() : 0u,
+              port <= 2 ? static_cast<std::size_t>(Rounds) : 1u)
+        << port;
 }
 
 // A module that answers the version query with a spreadsheet formula and terminal control

@@ -436,7 +436,8 @@ class StationFolder {
 
   // What the last quenby-run wrote on stderr: nothing, in every run here (a sanitizer's report
   // would land there).
-  std::string errors() const { return folder_.read("stderr.txt"); }
+  std::string errors() const { return errorsOf("stderr.txt"); }
+  std::string errorsOf(const std::string& file) const { return folder_.read(file); }
 
   // Every byte the station sent to a port.
   std::string transcript(int port) const {

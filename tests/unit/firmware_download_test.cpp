@@ -64,7 +64,7 @@ TEST(FirmwareDownload, PowerUpWindowNoticeIsOneMemoLineAndLeavesTheGauge) {
 
 TEST(FirmwareDownload, RecordsCarryPortSpeedHandlesAndTheWorker) {
   WorkerHarness h;
-  h.state.downloadStopWord = DownloadStopRequest;  // left over from an earlier Stop
+  h.worker->record().downloadStopWord = DownloadStopRequest;  // left over from an earlier run
   download(h, item::FlashDownload);
   const auto& lib = h.library;
   EXPECT_EQ(lib.lastPort.comPort, 3);
@@ -79,7 +79,7 @@ TEST(FirmwareDownload, RecordsCarryPortSpeedHandlesAndTheWorker) {
   EXPECT_EQ(lib.lastImage.startUser, h.worker.get());
   EXPECT_EQ(lib.lastImage.reserved392 + lib.lastImage.reserved416, 2u);
   EXPECT_EQ(lib.lastImage.reserved432, 0x100000u);
-  EXPECT_EQ(lib.lastStopWord, &h.state.downloadStopWord);
+  EXPECT_EQ(lib.lastStopWord, &h.worker->record().downloadStopWord);
   // The stop word was cleared for this download, so it ran to the end.
   EXPECT_EQ(h.view.events, (std::vector<std::string>{
                                "entries off", "reset", "gauge red 0", "progress 0", "progress 50",
@@ -167,8 +167,7 @@ TEST(FirmwareDownload, StopDuringDownloadStillEndsTheRunAndReachesTheLog) {
     h.library.abortedResult = c.abortedResult;
     h.library.duringDownload = [&](int phase, int percent) {
       if (phase != 0 || percent != 50) return;
-      h.state.downloadStopWord = DownloadStopRequest;  // the main window's Stop
-      h.worker->stopFromUi();
+      h.worker->stopFromUi();  // the main window's Stop
     };
     h.worker->run();
 

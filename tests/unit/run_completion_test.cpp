@@ -200,10 +200,12 @@ TEST(RunCompletion, LogProblemsReachTheMemoAndTheRunStillCloses) {
     std::function<void(WorkerHarness&)> breakIt;
     bool lineInLog;
     std::vector<std::string> memo;  // everything the completion wrote to the memo
+    std::string caption;
   } cases[] = {
       {"backup folder is a file",
        [](WorkerHarness& h) { h.folder.write("backup", "x"); }, true,
-       {"Cannot create backup directory.", "[Finish]", "     Take(2) secs to test."}},
+       {"Cannot create backup directory.", "[Finish]", "     Take(2) secs to test."},
+       "COM 3     Fail(Abort)"},
       {"log path is a folder",
        [](WorkerHarness& h) {
          std::filesystem::create_directory(h.folder / "Test_Log_2009.5.7.csv");
@@ -211,13 +213,21 @@ TEST(RunCompletion, LogProblemsReachTheMemoAndTheRunStillCloses) {
        false,
        {"", ",Fail(Abort),N/A,,COM3,2009-05-07,13:05:09,N/A,N/A,29,N/A,N/A,N/A,N/A,N/A,N/A,N/A,N/A,"
             "N/A,N/A,2",
-        "[Finish]", "     Take(2) secs to test."}},
+        "[Finish]", "     Take(2) secs to test."},
+       "COM 3     Fail(Abort)     Not recorded!!"},
   };
   for (auto& c : cases) {
     WorkerHarness h;
     c.breakIt(h);
-    if (!c.lineInLog) c.memo[0] = "Cannot write the test log " + (h.folder / "Test_Log_2009.5.7.csv").string();
+    const std::string logFile = (h.folder / "Test_Log_2009.5.7.csv").string();
+    if (!c.lineInLog) c.memo[0] = "Cannot write the test log " + logFile + ": Is a directory";
+    std::vector<RunLogged> told;
+    h.station.runLogged = [&told](const RunLogged& r) { told.push_back(r); };
     completeAfter(h, item::AcquisitionTime, 2, [](WorkerRecord&) {});
+    EXPECT_EQ(h.view.caption(), c.caption) << c.name;
+    ASSERT_EQ(told.size(), 1u) << c.name;
+    EXPECT_EQ(told[0].recorded, c.lineInLog) << c.name;
+    EXPECT_EQ(told[0].file, c.lineInLog ? "" : logFile) << c.name;
     h.view.memo.erase(h.view.memo.begin(),
                       h.view.memo.end() - static_cast<long>(c.memo.size() + 1));
     c.memo.push_back(std::string(48, '*'));

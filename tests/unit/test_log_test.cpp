@@ -87,7 +87,7 @@ TEST_F(TestLogFixture, LogThatCannotBeWrittenShowsPathAndLine) {
   std::filesystem::create_directory(folder / LogName);
   const auto problems = append("a,1\r\n");
   ASSERT_EQ(problems.size(), 2u);
-  EXPECT_EQ(problems[0], "Cannot write the test log " + (folder / LogName).string());
+  EXPECT_EQ(problems[0], "Cannot write the test log " + (folder / LogName).string() + ": Is a directory");
   EXPECT_EQ(problems[1], "a,1");
   EXPECT_EQ(log.linesNotRecorded(), 1);
 }

@@ -24,6 +24,7 @@
 
 #include "brom/brom_library.h"
 #include "engine/program_folder.h"
+#include "engine/station_folder_lock.h"
 #include "settings/file_readability.h"
 #include "settings/ini_file.h"
 #include "settings/number_text.h"
@@ -129,6 +130,13 @@ int main(int argc, char** argv) {
   }
 
   std::signal(SIGPIPE, SIG_IGN);
+
+  // One station per folder: a second one would open the same modules' ports.
+  const quenby::StationFolderLock folderLock(quenby::programFolder());
+  if (folderLock.heldElsewhere()) {
+    std::fprintf(stderr, "quenby-run: %s\n", folderLock.refusal().c_str());
+    return ExitUsage;
+  }
 
   // A missing Torvane.ini means a first start (every setting at its default), as for the
   // station; a settings file named on the command line must exist. A file that is there but
