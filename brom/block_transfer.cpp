@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "brom/byte_order.h"
@@ -40,6 +41,7 @@ class Transfer {
   struct Sending {
     std::size_t count = 0;
     std::uint64_t stamp = 0;
+    bool held = false;  // the module said BUSY for it: it arrived, its answer comes later
   };
   using SendingAt = std::map<std::size_t, Sending>::iterator;
   // The frame to send now: first block and count (count 0: none may go).
@@ -54,6 +56,11 @@ class Transfer {
   bool onAnswer(std::size_t first, unsigned kept, TransferEnd& end);
   // The module reported a damaged frame and still needs block `needed`.
   bool onDamaged(std::size_t needed);
+  // The module has every block before `needed`: they are acknowledged, whichever answers were
+  // lost on the way, and none of them goes again.
+  void acknowledgeBefore(std::size_t needed);
+  // Moves the window past the acknowledged blocks and forgets frames with nothing left unanswered.
+  void moveOn();
   // The frame's blocks with a `kept` bit are acknowledged, the others go again (a failure each);
   // false after a block's last chance.
   bool settle(SendingAt sending, unsigned kept);
@@ -133,16 +140,34 @@ TransferEnd Transfer::run() {
   return {TransferEnd::Done};
 }
 
+// The next block needed that ends an answer to blocks, when the module sent it.
+std::optional<std::size_t> nextNeeded(const FrameView& frame, std::size_t fixedBytes) {
+  if (frame.payload.size() != fixedBytes + NextNeededBytes) return std::nullopt;
+  return getU16(frame.payload.data() + fixedBytes);
+}
+
 bool Transfer::answer(const FrameView& frame, TransferEnd& end) {
   lastHeard_ = Clock::now();
   // Answers to commands (a late repeat) have a tag; blocks and their answers have none.
   if (frame.tag != NoTag) return true;
-  if (frame.type == frame::Ack && frame.payload.size() == AckPayload)
+  const std::size_t size = frame.payload.size();
+  if (frame.type == frame::Ack && (size == AckPayload || size == AckPayload + NextNeededBytes)) {
+    if (const auto needed = nextNeeded(frame, AckPayload)) acknowledgeBefore(*needed);
     return onAnswer(getU16(frame.payload.data()), AllKept, end);
-  if (frame.type == frame::Part && frame.payload.size() == PartPayload)
+  }
+  if (frame.type == frame::Part && (size == PartPayload || size == PartPayload + NextNeededBytes)) {
+    if (const auto needed = nextNeeded(frame, PartPayload)) acknowledgeBefore(*needed);
     return onAnswer(getU16(frame.payload.data()), frame.payload[DataSequenceBytes], end);
-  if (frame.type == frame::Busy) return true;  // the module is behind: it holds the time-out
-  if (frame.type == frame::Nak && frame.payload.size() == NakPayload) {
+  }
+  if (frame.type == frame::Busy) {
+    // The module is behind: it holds the time-out, and the frame named has arrived.
+    if (size == BusyPayload) {
+      const auto it = onTheWay_.find(getU16(frame.payload.data()));
+      if (it != onTheWay_.end()) it->second.held = true;
+    }
+    return true;
+  }
+  if (frame.type == frame::Nak && size == NakPayload) {
     const std::uint8_t reason = frame.payload[NakReasonOffset];
     if (reason == nak::BadCheck) {
       if (onDamaged(getU16(frame.payload.data()))) return true;
@@ -158,31 +183,62 @@ bool Transfer::answer(const FrameView& frame, TransferEnd& end) {
   return false;
 }
 
+void Transfer::acknowledgeBefore(std::size_t needed) {
+  // Outside a payload the module names no block; and it cannot have blocks never sent.
+  if (needed == CommandSequence) return;
+  for (std::size_t n = base_; n < std::min(needed, fresh_); ++n) {
+    state_[n].acked = true;
+    state_[n].resend = false;
+  }
+}
+
+void Transfer::moveOn() {
+  std::erase_if(onTheWay_, [this](const auto& sending) {
+    const auto& [first, s] = sending;
+    return std::all_of(state_.begin() + static_cast<std::ptrdiff_t>(first),
+                       state_.begin() + static_cast<std::ptrdiff_t>(first + s.count),
+                       [](const Block& b) { return b.acked; });
+  });
+  const std::size_t before = base_;
+  while (base_ < blocks_ && state_[base_].acked) ++base_;
+  if (base_ != before) meter_.payloadAcknowledged(std::min(payload_.size(), base_ * BlockBytes));
+}
+
 bool Transfer::onDamaged(std::size_t needed) {
+  acknowledgeBefore(needed);
+  moveOn();
   // The damaged frame went out no earlier than the oldest frame on its way, and the module
   // answers in order: had that oldest frame arrived whole, its first block would not still be
-  // needed. So it is lost (or was itself the damaged one). Without this, a damaged last frame
-  // of a payload would only be found after SilenceLimit.
+  // needed. So it is lost (or was itself the damaged one), unless the module has said it holds
+  // that frame's answer back. Without this, a damaged last frame of a payload would only be
+  // found after SilenceLimit.
   const auto oldest = std::min_element(onTheWay_.begin(), onTheWay_.end(), [](auto& a, auto& b) {
     return a.second.stamp < b.second.stamp;
   });
-  if (oldest == onTheWay_.end() || needed < oldest->first ||
+  if (oldest == onTheWay_.end() || oldest->second.held || needed < oldest->first ||
       needed >= oldest->first + oldest->second.count)
     return true;
-  return settle(oldest, 0);
+  const bool chances = settle(oldest, 0);
+  moveOn();
+  return chances;
 }
 
 bool Transfer::onAnswer(std::size_t first, unsigned kept, TransferEnd& end) {
   // Answers of frames not on their way (long acknowledged, or never sent) are stale.
   const auto it = onTheWay_.find(first);
-  if (it == onTheWay_.end()) return true;
+  if (it == onTheWay_.end()) {
+    moveOn();
+    return true;
+  }
   const std::uint64_t stamp = it->second.stamp;
   if (!settle(it, kept)) {
     end = {TransferEnd::TooManyFailures};
     return false;
   }
   // Every frame before this one that went out before it and is still unanswered was lost on
-  // the way, or its answer was: the line keeps the order of bytes and the module answers in order.
+  // the way, or its answer was: the line keeps the order of bytes and the module answers in
+  // order, held answers first. Blocks the module has named as had (next block needed) are not
+  // among them.
   for (auto o = onTheWay_.begin(); o != onTheWay_.end() && o->first < first;) {
     if (o->second.stamp > stamp) {
       ++o;
@@ -195,9 +251,7 @@ bool Transfer::onAnswer(std::size_t first, unsigned kept, TransferEnd& end) {
     }
     o = next;
   }
-  const std::size_t before = base_;
-  while (base_ < blocks_ && state_[base_].acked) ++base_;
-  if (base_ != before) meter_.payloadAcknowledged(std::min(payload_.size(), base_ * BlockBytes));
+  moveOn();
   return true;
 }
 

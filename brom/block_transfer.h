@@ -2,11 +2,14 @@
 // blocks with selective repeat: blocks go out while they lie within WindowBlocks of the oldest
 // unacknowledged one, and only the blocks found lost are sent again, each block failing at most
 // MaxBlockFailures times. The module keeps the good blocks of a damaged frame and names them in
-// a PART answer; the others are lost. A whole frame is lost when a frame sent after it (and
-// starting after it) is answered first, since the line keeps the order of bytes and the module
-// answers in order; when the module reports a damaged frame while it still needs the first block
-// of the oldest frame on its way; or when that frame is the oldest on its way and nothing has
-// been heard for SilenceLimit after the line carried everything.
+// a PART answer; the others are lost. The next block needed that ends the module's answers
+// acknowledges every block before it, so an answer lost on the way costs nothing once a later
+// one comes. A whole frame is lost when a frame sent after it (and starting after it) is answered
+// first, since the line keeps the order of bytes and the module answers in order; when the module
+// reports a damaged frame while it still needs the first block of the oldest frame on its way
+// (unless it has said BUSY for that frame: it arrived, and its answer is held back); or when that
+// frame is the oldest on its way and nothing has been heard for SilenceLimit after the line
+// carried everything.
 #pragma once
 
 #include <cstdint>

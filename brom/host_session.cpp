@@ -222,21 +222,22 @@ std::uint32_t Session::changeSpeed() {
     if (reply != Reply::Answered && reply != Reply::Silent) return resultOf(SetBaud, reply);
     // The module switches once its ACK is out: follow it, let the line settle, and sync again.
     // Without the ACK it may have switched all the same (the ACK was lost): a short sync at the
-    // new speed tells; a module that hears no sync byte there goes back to the boot speed.
+    // new speed tells. A module that hears no sync byte there within ModuleSpeedFallback (the
+    // host read its ACK late, or the sync bytes were lost) has gone back to the boot speed and
+    // forgotten SET_BAUD: it is asked again there, as after a lost ACK.
     if (reply == Reply::Silent && sameSpeed) continue;
     if (!link_.serial().setBaud(plan_.baud)) return result::LineSettingsRefused;
     if (link_.pause(Clock::now() + SpeedSwitchPause) == Wait::Stopped)
       return result::DownloadFailed;
     link_.discardInput();
     SyncWindow window;
-    window.end = Clock::now() + (reply == Reply::Answered ? SyncLimit : SpeedProbeLimit);
+    window.end = Clock::now() + (reply == Reply::Answered ? ModuleSpeedFallback : SpeedProbeLimit);
     switch (syncBootRom(link_, window)) {
       case SyncEnd::Synced:
         return result::Success;
       case SyncEnd::Stopped:
         return result::DownloadFailed;
       default:
-        if (reply == Reply::Answered) return result::SpeedChangeFailed;
         break;
     }
     if (!link_.serial().setBaud(BootBaud)) return result::LineSettingsRefused;

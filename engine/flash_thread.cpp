@@ -129,7 +129,9 @@ bool TFlashThread::terminated() const {
 void TFlashThread::terminateAndWake() {
   std::lock_guard lock(mutex_);
   terminated_ = true;
-  if (!endingCounted_) {
+  // Only a worker inside a run has something to finish (a download to abort, a port to give
+  // back, a line to write); one waiting between runs ends without starting another.
+  if (!endingCounted_ && !suspended_) {
     endingCounted_ = true;
     registry_.ending();
   }

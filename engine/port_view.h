@@ -35,6 +35,8 @@ class PortView {
   // The texts the log line takes from the window.
   virtual std::string serialNumberText() const = 0;
   virtual std::string socketText() const = 0;
+  // The serial number has gone into its run's log line; the next module brings its own.
+  virtual void clearSerialNumber() = 0;
   // The Socket and Serial No. entries: disabled while a run is in progress.
   virtual void setEntriesEnabled(bool enabled) = 0;
 };
@@ -57,6 +59,7 @@ class DetachedPortView final : public PortView {
   void setCaption(const std::string& caption) override { caption_ = caption; }
   std::string serialNumberText() const override { return serial_; }
   std::string socketText() const override { return socket_; }
+  void clearSerialNumber() override { serial_.clear(); }
   void setEntriesEnabled(bool) override {}
 
  private:

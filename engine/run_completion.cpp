@@ -103,6 +103,9 @@ void completeRun(PortWorker& w) {
   const TestLog::Appended appended =
       log.appendRunLine(when, w.station().state.offeredItems, runLine);
   showLines(w, appended.logProblems);
+  // On a line that scans serial numbers a number belongs to one run: the next module on this
+  // port is another one and must not be logged under it.
+  if (w.settings().serialEntry == 1) w.view().clearSerialNumber();
 
   showVerdict(w);
   // A run whose line is not in the log never shows as a bare verdict: the module must be

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev xvfb
   libcsv-dev qt6-svg-dev
+  dpkg-dev
 )
 
 missing=()

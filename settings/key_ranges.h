@@ -37,6 +37,8 @@ inline constexpr bool ratio(double v) { return v >= 0 && v <= 1; }
 inline constexpr bool clockLimit(double v) { return v >= 0 && v <= 16368; }
 // Carrier-to-noise in dB-Hz, as the sentences give it.
 inline constexpr bool carrierToNoise(double v) { return v >= 0 && v <= 99; }
+// A switch: 0 off, 1 on.
+inline constexpr bool onOff(double v) { return v == 0 || v == 1; }
 // An output rate of a sentence kind: 0 (off) or one in every 1 to 10 fixes.
 inline constexpr bool outputRate(double v) { return v >= 0 && v <= 10; }
 
@@ -70,6 +72,8 @@ inline constexpr KeyRange kKeyRanges[] = {
     {"NMEA_Freq_MCHN", outputRate, "0 to 10"},
     {"NMEA_Timeout", timeout, Timeouts},
     {"BT_Timeout", timeout, Timeouts},
+    {"Serial_Entry", onOff, "0 or 1"},
+    {"Socket_Entry", onOff, "0 or 1"},
 };
 
 }  // namespace range

@@ -20,6 +20,9 @@ namespace {
 constexpr const char* System = "System";
 constexpr const char* Basic = "Basic";
 constexpr const char* Extra = "Extra";
+constexpr const char* Line = "Line";
+// A value no settings file holds: what a read of a missing key returns.
+constexpr std::string_view NotInFile = "\x01";
 
 // How a key is read and written beyond its field's type.
 enum class Kind {
@@ -96,6 +99,8 @@ constexpr std::array kKeys{
     Key{Extra, "BT_Timeout", "5", &TestSettings::btTimeout},
     Key{Extra, "BT_FailCode", "BT_Mac", &TestSettings::btFailCode},
     Key{Extra, "BT_MacE", "000000000000", &TestSettings::btMacE},
+    Key{Line, "Serial_Entry", "0", &TestSettings::serialEntry},
+    Key{Line, "Socket_Entry", "0", &TestSettings::socketEntry},
 };
 
 // The position of a key in kKeys; an unknown name does not compile.
@@ -131,6 +136,7 @@ constexpr std::string_view kLoadNames[] = {
     "NMEA_Freq_GGA", "NMEA_Freq_ZDA", "NMEA_Freq_MCHN", "NMEA_Timeout", "NMEA_FailCode",  // 10
     "BT_Mac", "BT_MacE",                                                     // 11
     "BT_FailCode", "BT_Timeout",                                             // 12
+    "Serial_Entry", "Socket_Entry",                                          // the line's
 };
 constexpr auto kLoadOrder = keyOrder(kLoadNames);
 static_assert(kLoadOrder.size() == kKeys.size(), "every key is loaded once");
@@ -334,7 +340,14 @@ void saveSettings(const std::filesystem::path& file, const TestSettings& setting
   const bool bluetoothOffered = (state.offeredItems & item::BluetoothMac) != 0;
   for (const Key& key : kKeys) {
     if (std::string_view(key.section) == Extra && !bluetoothOffered) continue;
-    ini.write(key.section, key.name, valueText(key, settings, state));
+    const std::string value = valueText(key, settings, state);
+    // The line's keys go into a file only once they are used: a station that does not scan
+    // keeps the file it always had. A key already there is always written, so that a profile's
+    // value replaces it.
+    if (std::string_view(key.section) == Line && value == key.fallback &&
+        ini.read(key.section, key.name, NotInFile) == NotInFile)
+      continue;
+    ini.write(key.section, key.name, value);
   }
 }
 

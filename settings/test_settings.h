@@ -92,6 +92,10 @@ struct TestSettings {
   std::string btFailCode;
   std::int32_t btTimeout = 0;
 
+  // [Line]: what a production line adds to the station's windows.
+  std::int32_t serialEntry = 0;  // Serial_Entry: 1 shows the serial-number entry on every port
+  std::int32_t socketEntry = 0;  // Socket_Entry: 1 shows the socket entry
+
   // Not in the settings file: set only by the Basic Test dialog. It starts as the text that the
   // dialog's field shows, so a failed UpdateHZ never goes to the log as "Fail()".
   std::string updateHzFailCode = "UpdateHz";

@@ -56,6 +56,7 @@ TChildForm::TChildForm(StationControl& station, QWidget* parent)
   setWindowIcon(QIcon(":/images/logo.png"));
   setAttribute(Qt::WA_DeleteOnClose);
   buildControls();
+  showLineEntries();
   resize(DesignClientWidth + 8, DesignClientHeight + 30);
 }
 
@@ -128,6 +129,18 @@ void TChildForm::buildControls() {
 
   chartRefresh_.setSingleShot(true);
   connect(&chartRefresh_, &QTimer::timeout, this, [this] { showPendingSatellites(); });
+}
+
+// A line that scans serial numbers (Serial_Entry=1) or labels its sockets (Socket_Entry=1) sees
+// the entries; the operator's station of the design keeps them hidden.
+void TChildForm::showLineEntries() {
+  const bool serial = station_.settings().serialEntry == 1;
+  const bool socket = station_.settings().socketEntry == 1;
+  for (QWidget* w : {static_cast<QWidget*>(serialLabel_), static_cast<QWidget*>(LabeledEditSerial),
+                     static_cast<QWidget*>(Label1)})
+    w->setVisible(serial);
+  for (QWidget* w : {static_cast<QWidget*>(socketLabel_), static_cast<QWidget*>(LabeledEditSocket)})
+    w->setVisible(socket);
 }
 
 // ---- Layout -----------------------------------------------------------------------------------
@@ -250,6 +263,8 @@ void TChildForm::setCaption(const std::string& caption) { setWindowTitle(fromEng
 std::string TChildForm::serialNumberText() const { return toEngine(LabelSerialNo->text()); }
 
 std::string TChildForm::socketText() const { return toEngine(LabeledEditSocket->text()); }
+
+void TChildForm::clearSerialNumber() { LabelSerialNo->clear(); }
 
 void TChildForm::setEntriesEnabled(bool enabled) {
   LabeledEditSocket->setEnabled(enabled);

@@ -60,6 +60,7 @@ class TChildForm final : public QMdiSubWindow, public PortView {
   void setCaption(const std::string& caption) override;
   std::string serialNumberText() const override;
   std::string socketText() const override;
+  void clearSerialNumber() override;
   void setEntriesEnabled(bool enabled) override;
 
   // The serial-number entry: Enter takes its text as the serial number and moves on.
@@ -80,6 +81,7 @@ class TChildForm final : public QMdiSubWindow, public PortView {
 
  private:
   void buildControls();
+  void showLineEntries();
   void FormClose();
   void showPendingSatellites();
 

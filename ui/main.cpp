@@ -1,7 +1,8 @@
-// quenby: the station. Takes no arguments; its settings, ports, logs and layout file live in the
-// program's folder.
+// quenby: the station. Takes no argument but --engineer (the engineer's view); its settings,
+// ports, logs and layout file live in the program's folder.
 #include <csignal>
 #include <cstdio>
+#include <string_view>
 
 #include "brom/brom_library.h"
 #include "engine/program_folder.h"
@@ -15,6 +16,13 @@
 #include "ui/signal_close.h"
 
 int main(int argc, char** argv) {
+  // The operator's station takes no argument; --engineer opens the engineer's view. Read before
+  // any window exists, so that a wrong word is answered also where there is no display.
+  const bool engineer = argc == 2 && std::string_view(argv[1]) == "--engineer";
+  if (argc > 1 && !engineer) {
+    std::fprintf(stderr, "quenby: unknown argument '%s'\nusage: quenby [--engineer]\n", argv[1]);
+    return 2;
+  }
   std::signal(SIGPIPE, SIG_IGN);
   quenby::ui::QuenbyApplication app(argc, argv);
 
@@ -36,6 +44,7 @@ int main(int argc, char** argv) {
   TFormSuggest basicTest(mainForm.control().settings(), mainForm.control().state(), &mainForm);
   TFormExtra extraTest(mainForm.control().settings(), mainForm.control().state(), &mainForm);
   mainForm.setSecondaryWindows(&about, &basicTest, &extraTest);
+  if (engineer) mainForm.showEngineerView();
 
   quenby::ui::closeOnTerminationSignals(mainForm, [&mainForm] { mainForm.closeBySignal(); });
   mainForm.show();

@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -294,6 +295,7 @@ void TMainForm::MenuStartClick() {
     // FormDestroy: the rest re-arranged once the window is gone.
     connect(w, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, [this] { FormResize(); }); });
     w->show();
+    if (i == 0) firstPortWindow_ = w;
   }
   FormResize();
 }
@@ -356,12 +358,20 @@ void TMainForm::TimerDLTimer() {
   const bool allIdle =
       std::all_of(windows.begin(), windows.end(), [](TChildForm* w) { return w->idle(); });
   if (allIdle && !focusGiven_) {
-    QLineEdit* entry = windows.front()->serialEntry();
+    // The next round's scanning starts at the first port, wherever the last one ended.
+    TChildForm* first = firstPortWindow_ && !firstPortWindow_->isClosing() ? firstPortWindow_.data()
+                                                                            : windows.front();
+    QLineEdit* entry = first->serialEntry();
     if (entry->isVisible()) {
+      mdi_->setActiveSubWindow(first);
       entry->setEnabled(true);
       entry->setFocus();
     }
     focusGiven_ = true;
+    if (!scanRefused_.isEmpty()) {
+      scanRefused_.clear();
+      showStationStatus();
+    }
   } else if (!allIdle) {
     focusGiven_ = false;
   }
@@ -405,6 +415,22 @@ void TMainForm::onRunLogged(const RunLogged& logged) {
   showStationStatus();
 }
 
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+  // With every entry disabled while its port runs, a scanner's number lands here: it is not
+  // taken, and the operator is told so instead of losing it without a word.
+  auto* active = qobject_cast<TChildForm*>(mdi_->activeSubWindow());
+  if (control_.settings().serialEntry == 1 && active && !active->idle() &&
+      !event->text().trimmed().isEmpty()) {
+    scanRefused_ = QString("COM %1 is testing: the serial number scanned was not taken; scan it "
+                           "again when the run has ended")
+                       .arg(active->portNumber());
+    showStationStatus();
+    event->accept();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
 void TMainForm::showStationStatus() {
   QString text;
   if (closed_) {
@@ -413,6 +439,8 @@ void TMainForm::showStationStatus() {
     text = QString("Stopping: %1 run(s) still ending").arg(stopping);
   } else if (notRecorded_ > 0) {
     text = QString("%1 run(s) not recorded in the test log").arg(notRecorded_);
+  } else if (!scanRefused_.isEmpty()) {
+    text = scanRefused_;
   }
   StatusStation->setText(text);
   StatusStation->setVisible(!text.isEmpty());
@@ -490,6 +518,16 @@ void TMainForm::ChangeSeries(QAction* entry) {
     control_.settings().versionSeries = 3329;
     MT3329->setChecked(true);
   }
+}
+
+void TMainForm::showEngineerView() {
+  for (QAction* entry : {MenuLoadProfile, MenuSaveProfile, TestSkipDL1, MenuTestSuggest,
+                         MenuTestExtra, MenuTest->menuAction(), MenuWnd->menuAction(),
+                         MenuNMEABaud->menuAction(), MenuVisibleTest})
+    entry->setVisible(true);
+  QString title = windowTitle();
+  title.replace(" [for Customer]", " [Engineer]");
+  setWindowTitle(title);
 }
 
 void TMainForm::MenuVisibleTestClick() {

@@ -103,6 +103,10 @@ class TMainForm final : public QMainWindow {
   // How long the close waits for workers that are still ending their runs.
   void setExitWait(std::chrono::milliseconds wait) { exitWait_ = wait; }
 
+  // The engineer's view (quenby --engineer): every entry the operator's station keeps hidden is
+  // shown, and the caption says which view this is.
+  void showEngineerView();
+
   // A close asked for by a signal (a logout, a service stop, Ctrl-C): as the close box, but
   // nothing waits for a click; what the operator would have read goes to stderr.
   void closeBySignal();
@@ -112,6 +116,8 @@ class TMainForm final : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // Keys that reach the window itself: a scanner typing while the active port runs.
+  void keyPressEvent(QKeyEvent* event) override;
   // No menu on a right-click of the tool bar: it could hide the tool bar with no way back.
   QMenu* createPopupMenu() override { return nullptr; }
 
@@ -151,6 +157,10 @@ class TMainForm final : public QMainWindow {
   // operator is told once per such episode.
   int notRecorded_ = 0;
   QTimer* stoppingWatch_ = nullptr;
+  // The window of the first chosen port: after every round its serial entry takes the focus.
+  QPointer<TChildForm> firstPortWindow_;
+  // A serial number scanned while its port was testing, not taken: said until the round ends.
+  QString scanRefused_;
 
   QMdiArea* mdi_ = nullptr;
   QPointer<TAboutForm> about_;

@@ -41,8 +41,9 @@ constexpr std::size_t ConfigBytes = 0x1000;  // eight blocks: one frame
 // DATA frames and blocks of a download on a clean line: eight blocks a frame.
 constexpr int AllFrames = 3 + 5 + 1;
 constexpr int AllBlocks = 20 + 40 + 8;
-// First blocks of frames: the second frame, and the last one of the first region.
+// First blocks of frames: the second and third frame, and the last one of the first region.
 constexpr int SecondFrame = static_cast<int>(MaxFrameBlocks);
+constexpr int ThirdFrame = 2 * SecondFrame;
 constexpr int LastRomFrame = static_cast<int>(RomBytes / BlockBytes - MaxFrameBlocks);
 constexpr std::size_t ImageFileBytes =
     RomBytes + ConfigBytes + 0x100;  // a tail that is not written
@@ -176,6 +177,20 @@ class DownloadProtocol : public ::testing::Test {
     EXPECT_EQ(log.regions[1].bytes, imageSlice(RomBytes, ConfigBytes));
     EXPECT_TRUE(log.finished);
     EXPECT_FALSE(log.aborted);
+  }
+
+  // A download from a module that follows the script, which must succeed and write everything;
+  // returns what the module saw.
+  ModuleLog downloadWhole(std::uint16_t port, const ModuleScript& script, Outcome* outcome = nullptr) {
+    FakeModule module(ports, port, script);
+    EXPECT_TRUE(module.ok());
+    if (!module.ok()) return {};
+    Outcome out = download(port);
+    const ModuleLog log = module.finish();
+    EXPECT_EQ(out.result, result::Success);
+    expectWholeDownload(log);
+    if (outcome) *outcome = std::move(out);
+    return log;
   }
 
   TempFolder folder;
@@ -357,25 +372,68 @@ TEST_F(DownloadProtocol, UnidentifiedFlashIsStillWritten) {
 TEST_F(DownloadProtocol, LostAnswersAreAskedForAgainAndNothingIsAppliedTwice) {
   struct Case {
     std::uint8_t command;
-    bool repeated;  // the module saw the command again (not so for SET_BAUD: the host looks
-                    // at the new speed first, where the module answers the sync)
+    int lost;     // answers lost on the line
+    int repeats;  // times the module saw the command again (never for SET_BAUD: the host looks
+                  // at the new speed first, where the module answers the sync)
   };
-  const Case cases[] = {{frame::Hello, true},       {frame::SetBaud, false},
-                        {frame::DaBegin, true},     {frame::DaEnd, true},
-                        {frame::RegionBegin, true}, {frame::Verify, true},
-                        {frame::Finish, true}};
+  const Case cases[] = {{frame::Hello, 1, 1},
+                        // Both sendings of a sync lost: after a new sync HELLO keeps its tag.
+                        {frame::Hello, 2, 2},
+                        {frame::SetBaud, 1, 0},
+                        {frame::DaBegin, 1, 1},
+                        {frame::DaEnd, 1, 1},
+                        {frame::RegionBegin, 1, 1},
+                        {frame::Verify, 1, 1},
+                        {frame::Finish, 1, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.command));
     ModuleScript script;
     script.loseFirstAnswerTo = c.command;
-    FakeModule module(ports, 4, script);
-    ASSERT_TRUE(module.ok());
-    const Outcome out = download(4);
-    const ModuleLog log = module.finish();
-    EXPECT_EQ(out.result, result::Success);
-    expectWholeDownload(log);
-    EXPECT_EQ(log.repeats, c.repeated ? 1 : 0);
+    script.answersLost = c.lost;
+    Outcome out;
+    EXPECT_EQ(downloadWhole(4, script, &out).repeats, c.repeats);
     EXPECT_TRUE(out.recorder.notices.empty());
+  }
+}
+
+TEST_F(DownloadProtocol, ModuleThatWentBackToTheBootSpeedIsAskedToChangeAgain) {
+  // SET_BAUD's ACK came, but the module heard no sync byte at the new speed and went back.
+  ModuleScript script;
+  script.missSecondSync = true;
+  const ModuleLog log = downloadWhole(9, script);
+  EXPECT_EQ(std::count(log.frameTypes.begin(), log.frameTypes.end(), frame::SetBaud), 2);
+  EXPECT_EQ(log.repeats, 0) << "the module had forgotten it: taken as new";
+}
+
+TEST_F(DownloadProtocol, LostAnswerToBlocksCostsNothingOnceALaterOneNamesTheNextBlockNeeded) {
+  // The answer to the first region's second frame is lost; what the module answers next shows
+  // that it has those blocks.
+  struct Case {
+    const char* name;
+    bool omitNextNeeded;
+    int damagedFrame;  // the next frame arrives damaged: NAK 1 naming its first block
+    int partFrame;     // the next frame arrives with its second block damaged: PART
+    int blocksRead;    // by the module, repeats included
+    bool held = false;  // the answer is not lost but held back (BUSY), as when the flash is behind
+  };
+  const Case cases[] = {
+      {"the next frame's ACK", false, -1, -1, AllBlocks},
+      {"the next frame damaged", false, ThirdFrame, -1, AllBlocks},
+      {"the next frame in part", false, -1, ThirdFrame, AllBlocks + 1},
+      // A module that leaves the next block needed out: the whole frame goes again.
+      {"answers without the next block needed", true, -1, -1, AllBlocks + SecondFrame},
+      // The NAK 1 names the held frame's first block, which the BUSY has shown to have arrived.
+      {"held back, then the next frame damaged", false, ThirdFrame, -1, AllBlocks, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModuleScript script;
+    (c.held ? script.heldAnswerImageFrame : script.lostAnswerImageFrame) = SecondFrame;
+    script.omitNextNeeded = c.omitNextNeeded;
+    script.damagedImageBlock = c.damagedFrame;
+    script.damageTimes = 1;
+    script.partImageFrame = c.partFrame;
+    EXPECT_EQ(downloadWhole(10, script).dataBlocks, c.blocksRead);
   }
 }
 
@@ -404,6 +462,8 @@ TEST_F(DownloadProtocol, StopMidDownloadSendsAbort) {
   EXPECT_TRUE(log.aborted);
   ASSERT_FALSE(log.frameTypes.empty());
   EXPECT_EQ(log.frameTypes.back(), frame::Abort);
+  EXPECT_EQ(std::count(log.frameTypes.begin(), log.frameTypes.end(), frame::Abort), 1)
+      << "ABORT is never answered, so never sent again";
   EXPECT_FALSE(log.finished);
   EXPECT_NE(out.recorder.percentages('I').back(), 100);
 }

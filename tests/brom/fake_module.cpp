@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <map>
+#include <utility>
 
 #include "brom/byte_order.h"
 #include "brom/crc.h"
@@ -43,6 +44,9 @@ class ModuleSide {
     }
   }
 
+  // The line has been quiet for a moment: the flash has made room for a held answer.
+  void quiet() { releaseHeldAnswer(); }
+
  private:
   void send(std::vector<std::uint8_t> bytes) {
     if (lastType_ != frame::Data && lastType_ != frame::CheckedData) lastAnswer_.insert(lastAnswer_.end(), bytes.begin(), bytes.end());
@@ -57,15 +61,50 @@ class ModuleSide {
       }
     }
   }
+  // The script may lose the first answers to a command on the line.
+  bool loseAnswer() {
+    if (lastType_ != script_.loseFirstAnswerTo || answersLost_ >= script_.answersLost) return false;
+    ++answersLost_;
+    return true;
+  }
   void answer(std::uint8_t type, std::vector<std::uint8_t> payload = {}) {
     const auto bytes = encodeFrame(type, tag_, payload);
-    // The script may lose an answer on the line once.
-    if (type != frame::Nak && lastType_ == script_.loseFirstAnswerTo && !answerLost_) {
-      answerLost_ = true;
+    if (type != frame::Nak && loseAnswer()) {
       lastAnswer_.insert(lastAnswer_.end(), bytes.begin(), bytes.end());
       return;
     }
     send(bytes);
+  }
+  // Every block before it is kept and answered.
+  std::uint16_t nextNeeded() const {
+    return heldNow_ >= 0 ? std::min<std::uint16_t>(expected_, static_cast<std::uint16_t>(heldNow_))
+                             : expected_;
+  }
+  void releaseHeldAnswer() {
+    if (heldNow_ < 0) return;
+    const auto seq = static_cast<std::uint16_t>(heldNow_);
+    heldNow_ = -1;
+    answerBlocks(frame::Ack, seq, std::nullopt);
+    send(std::exchange(waiting_, {}));
+  }
+  // ACK or PART of a DATA frame, ending with the next block needed.
+  void answerBlocks(std::uint8_t type, std::uint16_t seq, std::optional<std::uint8_t> kept) {
+    tag_ = NoTag;
+    std::vector<std::uint8_t> p;
+    putU16(p, seq);
+    if (kept) putU8(p, *kept);
+    if (!script_.omitNextNeeded) putU16(p, nextNeeded());
+    if (seq == lostAnswer_) {
+      lostAnswer_ = -1;
+      return;
+    }
+    // Answers go in order: behind a held one they wait too.
+    if (heldNow_ >= 0) {
+      const auto bytes = encodeFrame(type, NoTag, p);
+      waiting_.insert(waiting_.end(), bytes.begin(), bytes.end());
+      return;
+    }
+    answer(type, p);
   }
   void ack(std::uint16_t seq) {
     if (seq != CommandSequence) tag_ = NoTag;
@@ -89,6 +128,7 @@ class ModuleSide {
     const bool data = f.type == frame::Data || f.type == frame::CheckedData;
     if (!data && f.tag == lastCommandTag_ && f.type == lastCommandType_) {
       ++log_.repeats;  // answered again, not applied again
+      if (loseAnswer()) return;
       const std::vector<std::uint8_t> again = lastAnswer_;
       lastAnswer_.clear();
       send(again);
@@ -101,7 +141,7 @@ class ModuleSide {
     }
     switch (f.type) {
       case frame::Hello: {
-        syncOpen_ = false;
+        // Sync bytes are still answered until SET_BAUD: the host syncs again when HELLO_ACK is lost.
         std::vector<std::uint8_t> reply;
         putU32(reply, script_.chipValue);
         putU16(reply, script_.bootRomVersion);
@@ -115,6 +155,12 @@ class ModuleSide {
         } else {
           ack(CommandSequence);
           syncOpen_ = true;  // the second sync, at the new speed
+          if (script_.missSecondSync && !secondSyncMissed_) {
+            // No sync byte heard at the new speed: back at the boot speed, SET_BAUD forgotten.
+            secondSyncMissed_ = true;
+            syncOpen_ = false;
+            lastCommandTag_ = NoTag;
+          }
         }
         break;
       case frame::DaBegin:
@@ -160,6 +206,8 @@ class ModuleSide {
         target_ = &log_.regions.back().bytes;
         damaged_ = log_.regions.size() == 1 ? script_.damagedImageBlock : -1;
         lost_ = log_.regions.size() == 1 ? script_.lostImageBlock : -1;
+        lostAnswer_ = log_.regions.size() == 1 ? script_.lostAnswerImageFrame : -1;
+        holdAnswer_ = log_.regions.size() == 1 ? script_.heldAnswerImageFrame : -1;
         part_ = log_.regions.size() == 1 ? script_.partImageFrame : -1;
         damageLeft_ = script_.damageTimes;
         expected_ = 0;
@@ -203,7 +251,7 @@ class ModuleSide {
     }
     if (seq == damaged_ && damageLeft_ > 0) {
       --damageLeft_;
-      nak(expected_, nak::BadCheck);
+      nak(nextNeeded(), nak::BadCheck);
       return;
     }
     // A frame carries one or more blocks from block `seq` on. Blocks out of order wait for the
@@ -217,7 +265,7 @@ class ModuleSide {
       const std::size_t size = std::min(BlockBytes, data.size() - at - checkBytes);
       const auto piece = data.subspan(at, size);
       if (checked && getU32(piece.data() + size) != blockCheck(static_cast<std::uint16_t>(n), piece)) {
-        nak(expected_, nak::BadCheck);
+        nak(nextNeeded(), nak::BadCheck);
         return;
       }
       ++log_.dataBlocks;
@@ -225,19 +273,22 @@ class ModuleSide {
       if (!damaged && n >= expected_ && !held_.count(n)) held_[n].assign(piece.begin(), piece.end());
       at += size + checkBytes;
     }
-    if (partly) {
-      tag_ = NoTag;
-      std::vector<std::uint8_t> p;
-      putU16(p, seq);
-      putU8(p, 0xFF & ~0x02);
-      answer(frame::Part, p);
-    } else {
-      ack(seq);
-    }
     for (auto it = held_.find(expected_); it != held_.end(); it = held_.find(expected_)) {
       target_->insert(target_->end(), it->second.begin(), it->second.end());
       held_.erase(it);
       ++expected_;
+    }
+    if (seq == holdAnswer_) {
+      holdAnswer_ = -1;
+      heldNow_ = seq;
+      tag_ = NoTag;
+      std::vector<std::uint8_t> p;
+      putU16(p, seq);
+      answer(frame::Busy, p);
+    } else if (partly) {
+      answerBlocks(frame::Part, seq, 0xFF & ~0x02);
+    } else {
+      answerBlocks(frame::Ack, seq, std::nullopt);
     }
   }
 
@@ -253,13 +304,18 @@ class ModuleSide {
   int damageLeft_ = 0;
   int lost_ = -1;
   int part_ = -1;
+  int lostAnswer_ = -1;
+  int holdAnswer_ = -1;   // the frame whose answer is to be held back
+  int heldNow_ = -1;      // the frame whose answer is held back now
+  std::vector<std::uint8_t> waiting_;  // answers behind the held one
+  bool secondSyncMissed_ = false;
+  int answersLost_ = 0;
   std::map<std::uint16_t, std::vector<std::uint8_t>> held_;
   std::uint8_t tag_ = NoTag;
   std::uint8_t lastType_ = 0;
   std::uint8_t lastCommandTag_ = NoTag;
   std::uint8_t lastCommandType_ = 0;
   std::vector<std::uint8_t> lastAnswer_;
-  bool answerLost_ = false;
 };
 
 }  // namespace
@@ -315,8 +371,9 @@ void FakeModule::run() {
     if (n > 0) {
       module.take(std::span(buffer.data(), static_cast<std::size_t>(n)));
       quietPolls = 0;
-    } else if (stop_.load()) {
-      ++quietPolls;
+    } else {
+      module.quiet();
+      if (stop_.load()) ++quietPolls;
     }
   }
 }

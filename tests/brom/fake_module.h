@@ -33,8 +33,21 @@ struct ModuleScript {
   std::uint32_t flashDevice = 3;
   std::uint8_t flashIdentified = 1;
   int verifyMismatchRegion = -1;
-  // The first answer to this command is lost on the line (0: none).
+  // The first answers to this command are lost on the line (0: none), this many of them.
   std::uint8_t loseFirstAnswerTo = 0;
+  int answersLost = 1;
+  // The answer (ACK or PART) to a DATA frame of the first region (by its first block) is lost on
+  // the line once; -1: none.
+  int lostAnswerImageFrame = -1;
+  // The answer to a DATA frame of the first region (by its first block) is held back, as while
+  // the flash is behind: BUSY at once, the ACK once the line has been quiet for a moment, the
+  // answers to later frames behind it; -1: none.
+  int heldAnswerImageFrame = -1;
+  // Answers to blocks leave out the next block needed, as a module of the older kind does.
+  bool omitNextNeeded = false;
+  // After SET_BAUD's ACK the module hears no sync byte at the new speed, goes back and forgets
+  // SET_BAUD, once.
+  bool missSecondSync = false;
 };
 
 struct ModuleLog {

@@ -48,6 +48,7 @@ class RecordingView final : public PortView {
   void setCaption(const std::string& caption) override { caption_ = caption; }
   std::string serialNumberText() const override { return serialNumber; }
   std::string socketText() const override { return socket; }
+  void clearSerialNumber() override { serialNumber.clear(); }
   void setEntriesEnabled(bool enabled) override {
     entriesEnabled = enabled;
     events.push_back(enabled ? "entries on" : "entries off");

@@ -394,6 +394,7 @@ class StationTest : public QObject {
     s.form->control().state().chosenPorts.clear();
     s.form->control().state().chosenPorts.push(3);
     s.form->control().settings().enableTest = 4;
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 3000);  // the idle watch's unlock
     s.form->MenuStartClick();
     s.form->TestSkipDL1Click();
     QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 5000);
@@ -584,6 +585,47 @@ class StationTest : public QObject {
     windows[1]->LabeledEditSerialKeyDown(Qt::Key_Return);
     windows[2]->LabeledEditSerialKeyDown(Qt::Key_Return);
     QCOMPARE(s.form->mdiArea()->activeSubWindow(), windows[0]);  // round the three
+  }
+
+  void serialNumbersScannedOnALineGoIntoTheirRunsLines() {
+    GuiStation s("[System]\nComSelect=1,2,3,4,\nEnable_Test=2\n[Line]\nSerial_Entry=1\n", "1-4");
+    s.form->MenuStartClick();
+    const auto windows = s.windows();  // COM 1 to COM 4 from the top
+    for (auto* w : windows) QVERIFY(w->serialEntry()->isVisible());
+    // A scanner types each number and Enter into the active window's entry; COM 4's module
+    // has no label, and its run is logged without a number.
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(s.form->mdiArea()->activeSubWindow(), windows[i]);
+      QTest::keyClicks(windows[i]->serialEntry(), QString("SN-%1").arg(i + 1));
+      QTest::keyClick(windows[i]->serialEntry(), Qt::Key_Return);
+    }
+    s.form->TestSkipDL1Click();
+    // While the ports run, no entry takes a number.
+    QTRY_VERIFY_WITH_TIMEOUT(std::none_of(windows.begin(), windows.end(),
+                                          [](TChildForm* w) { return w->serialEntry()->isEnabled(); }),
+                             5000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.allIdle(), RunLimitMs);
+
+    QStringList logged;
+    for (const QString& line : s.logLines().mid(1))
+      logged << line.section(',', 4, 4) + "=" + line.section(',', 0, 0);
+    logged.sort();
+    QCOMPARE(logged, (QStringList{"COM1=SN-1", "COM2=SN-2", "COM3=SN-3", "COM4="}));
+    // Each number belonged to its run; the next round begins at the first port's entry.
+    for (auto* w : windows) QCOMPARE(w->serialNumberText(), std::string());
+    QTRY_VERIFY_WITH_TIMEOUT(windows[0]->serialEntry()->hasFocus(), 3000);
+    QVERIFY(windows[0]->serialEntry()->isEnabled());
+  }
+
+  void engineerViewShowsEveryHiddenEntry() {
+    GuiStation s("");
+    const char* hidden[] = {"MenuLoadProfile", "MenuSaveProfile", "TestSkipDL1", "MenuTestExtra",
+                            "MenuVisibleTest", "MenuTestEntry", "MenuWndEntry",
+                            "MenuNMEABaudEntry"};
+    for (const char* name : hidden) QVERIFY2(!s.find(name)->isVisible(), name);
+    s.form->showEngineerView();
+    for (const char* name : hidden) QVERIFY2(s.find(name)->isVisible(), name);
+    QCOMPARE(s.form->windowTitle(), QString("Quenby v1.0.0 [Engineer]"));
   }
 
   void aboutBoxIsOneInstanceShownAgain() {

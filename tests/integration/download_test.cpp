@@ -203,7 +203,7 @@ TEST(Download, SixteenModulesTakeTheImageAtOnceAndRunItsVersion) {
       passing("4 Mbit flash", "flash_device=1\n", "QF25L004 (4 Mbit SPI NOR)"),
       passing("parallel flash", "flash_device=5\n", "QF29W800 (8 Mbit parallel NOR)"),
       passing("flash device without a name", "flash_device=0x7FFFFFFF\n", "UNKNOWN"),
-      passing("seven corrupt blocks, each resent", "boot_corrupt_blocks=7\n", kFlash16),
+      passing("fifteen corrupt blocks, each resent", "boot_corrupt_blocks=15\n", kFlash16),
       passing("every other block corrupt", "boot_corrupt_every=2\n", kFlash16),
   };
   while (cases.size() < 16) cases.push_back(passing("good module", "", kFlash16));
@@ -216,7 +216,7 @@ TEST(Download, EachFailureOfTheBootRomOrAgentEndsItsRunWithItsOwnText) {
       failing("wrong sync answer", "boot_sync_byte=0x55\n", "", "BROM_UNKNOWN_BBCHIP", "", true),
       failing("download speed refused", "boot_baud_refuse=on\n", "",
               "Failed to change the baud rate"),
-      failing("eight corrupt blocks", "boot_corrupt_blocks=8\n", "download agent 0%",
+      failing("sixteen corrupt blocks", "boot_corrupt_blocks=16\n", "download agent 0%",
               "BROM_DOWNLOAD_DA_FAIL"),
       failing("chip value rejected", "chip_value=0x100800\n", "download agent 0%",
               "Failed to set the baseband chip type"),

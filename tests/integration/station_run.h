@@ -400,6 +400,8 @@ class StationFolder {
   fs::path portLink(int port) const { return ports() / ("COM" + std::to_string(port)); }
 
   void writeSettings(const std::string& ini) const { folder_.write("Torvane.ini", ini); }
+  void write(const std::string& name, const std::string& text) const { folder_.write(name, text); }
+  std::string read(const std::string& name) const { return folder_.read(name); }
 
   // Starts the simulated modules on `com` ("1-16", "3,5") with the scenario text, each keeping a
   // transcript of what the station sent.

@@ -51,10 +51,14 @@ class Host {
     }
     return std::nullopt;
   }
+  // A command's ACK; or a block's, which names the block after it as the next one needed.
   bool ack(std::uint16_t sequence = NoSequence) {
     const std::optional<Received> f = frame();
+    if (sequence != NoSequence)
+      return f && *f == Received{Received::Kind::Frame, static_cast<std::uint8_t>(FrameType::Ack), NoTag,
+                                 blockAckFrame(sequence, static_cast<std::uint16_t>(sequence + 1)).substr(FrameHeaderSize, 4)};
     return f && f->type == static_cast<std::uint8_t>(FrameType::Ack) && f->payload.size() == 2 &&
-           readU16(f->payload, 0) == sequence && f->tag == (sequence == NoSequence ? tag_ : NoTag);
+           readU16(f->payload, 0) == sequence && f->tag == tag_;
   }
   // A command with a tag of its own.
   void command(FrameType type, std::string_view payload = {}) {

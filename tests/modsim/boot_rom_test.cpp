@@ -14,6 +14,7 @@ constexpr std::uint32_t kStationChip = 3072;
 constexpr int kDownloadBaud = 921600;
 constexpr std::size_t kWindow = 32;
 constexpr int kMostSends = 8;
+constexpr std::size_t kSequenceBytes = 2;
 constexpr const char* kNewVersion = "QB-core_2.1,0042,,";
 
 std::string bytes(std::initializer_list<std::uint8_t> list) { return std::string(list.begin(), list.end()); }
@@ -63,6 +64,12 @@ std::vector<ImageRegion> testImage() {
 }
 
 const std::string kAgent = pseudoRandom(9000, 3);  // nine blocks
+
+// The DATA frame of one block of a payload.
+std::string dataFrame(const std::string& payload, std::size_t n) {
+  return encodeFrame(FrameType::Data, NoTag,
+                     block(static_cast<std::uint16_t>(n), std::string_view(payload).substr(n * MaxBlockData, MaxBlockData)));
+}
 
 BootSettings with(const std::function<void(BootSettings&)>& change) {
   BootSettings s;
@@ -127,6 +134,28 @@ class Line {
   std::string answer_;
   std::vector<BootEvent> events_;
 };
+
+// Through the speed change (to the boot speed) up to DA_BEGIN's ACK: the Download Agent's blocks
+// are coming.
+void beginAgent(Line& line) {
+  line.hello();
+  line.sendFrame(FrameType::SetBaud, words({BootBaud}));
+  line.send(bytes({SyncByte}));
+  line.sendFrame(FrameType::DaBegin, words({kStationChip, static_cast<std::uint32_t>(kAgent.size()), crc32Of(kAgent)}));
+  line.answer();
+}
+
+// ... and the Download Agent started: it waits for REGION_BEGIN or FINISH.
+void startAgent(Line& line) {
+  beginAgent(line);
+  for (std::size_t n = 0; n * MaxBlockData < kAgent.size(); ++n) line.send(dataFrame(kAgent, n));
+  line.sendFrame(FrameType::DaEnd);
+  line.answer();
+}
+
+std::string regionBegin(const std::string& region) {
+  return words({0, static_cast<std::uint32_t>(region.size()), crc32Of(region)}) + "\x03ROM";
+}
 
 // The answer cut into single bytes (outside frames) and frames, in order.
 struct Token {
@@ -516,13 +545,17 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
       {"no data", encodeFrame(FrameType::Data, NoTag, block(0, "")), nakFrame(NoTag, 0, NakReason::BadCheck)},
       {"a block and a bit", encodeFrame(FrameType::Data, NoTag, block(0, full + "x")), nakFrame(NoTag, 0, NakReason::NotExpected)},
       {"short block that is not the last", encodeFrame(FrameType::Data, NoTag, block(0, "x")), nakFrame(NoTag, 0, NakReason::NotExpected)},
-      {"damaged frame with a good block", secondDamaged, partFrame(0, 0x01)},
-      {"the damaged block again", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
-      {"the one before", encodeFrame(FrameType::Data, NoTag, block(0, full)), ackFrame(NoTag, 0)},
-      {"out of order", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
-      {"the one before", encodeFrame(FrameType::Data, NoTag, block(0, full)), ackFrame(NoTag, 0)},
-      {"again", encodeFrame(FrameType::Data, NoTag, block(1, full)), ackFrame(NoTag, 1)},
-      {"both in one frame, had already", encodeFrame(FrameType::Data, NoTag, block(0, full + full)), ackFrame(NoTag, 0)},
+      // Answers to blocks end with the next block needed.
+      {"damaged frame with a good block", secondDamaged, partFrame(0, 0x01, 1)},
+      {"the same again: a good block had already is named too", secondDamaged, partFrame(0, 0x01, 1)},
+      {"the damaged block again", encodeFrame(FrameType::Data, NoTag, block(1, full)), blockAckFrame(1, 2)},
+      {"the one before", encodeFrame(FrameType::Data, NoTag, block(0, full)), blockAckFrame(0, 2)},
+      {"out of order", encodeFrame(FrameType::Data, NoTag, block(1, full)), blockAckFrame(1, 2)},
+      {"the one before", encodeFrame(FrameType::Data, NoTag, block(0, full)), blockAckFrame(0, 2)},
+      {"again", encodeFrame(FrameType::Data, NoTag, block(1, full)), blockAckFrame(1, 2)},
+      {"both in one frame, had already", encodeFrame(FrameType::Data, NoTag, block(0, full + full)), blockAckFrame(0, 2)},
+      // Every block is in, but DA_END has not come: the payload is still coming.
+      {"damaged frame after the last block", brokenCheck, nakFrame(NoTag, 2, NakReason::BadCheck)},
       {"past the announced length", encodeFrame(FrameType::Data, NoTag, block(2, "x")), nakFrame(NoTag, 2, NakReason::NotExpected)},
   };
   for (const Case& c : blocks) {
@@ -533,7 +566,15 @@ TEST(BootRom, FramesThatDoNotFitAreRefused) {
 
 TEST(BootRom, RepeatedCommandIsAnsweredAgainAndAppliedOnce) {
   Line line;
-  line.hello();
+  line.hostBaud = BootBaud;
+  line.send(bytes({SyncByte}));
+  line.sendFrame(FrameType::Hello, bytes({ProtocolVersion}));
+  const std::string helloAck = line.answer().substr(1);
+  // HELLO_ACK was lost: after a new sync the same HELLO (same tag) gets the same answer.
+  line.send(bytes({SyncByte}));
+  EXPECT_EQ(line.answer(), bytes({SyncAnswerByte}));
+  line.repeatFrame(FrameType::Hello, bytes({ProtocolVersion}));
+  EXPECT_EQ(line.answer(), helloAck);
   line.sendFrame(FrameType::SetBaud, words({kDownloadBaud}));
   line.hostBaud = kDownloadBaud;
   line.send(bytes({SyncByte}));
@@ -598,6 +639,166 @@ TEST(BootRom, RandomBytesNeverUpsetIt) {
   line.answer();
   const Outcome outcome = Host(line).download(kAgent, testImage());
   EXPECT_EQ(outcome.step + outcome.answer, "");
+}
+
+TEST(BootRom, AnswersToBlocksNameTheNextBlockNeeded) {
+  // A region of 200 blocks; the flash takes no time, so no answer is held back.
+  Line line(with([](auto& s) { s.flashTiming = false; }));
+  startAgent(line);
+  const std::string region = pseudoRandom(200 * MaxBlockData, 12);
+  line.sendFrame(FrameType::RegionBegin, regionBegin(region));
+  line.answer();
+  const auto frame = [&](std::uint16_t first, std::size_t count) {
+    return encodeFrame(FrameType::CheckedData, NoTag, checkedBlocks(first, region.substr(first * MaxBlockData, count * MaxBlockData)));
+  };
+  std::string badBlock = checkedBlocks(9, region.substr(9 * MaxBlockData, MaxBlockData));
+  badBlock[kSequenceBytes + 7] ^= 0x01;  // the frame's check is good, the block's own is not
+  std::string damaged = frame(9, 1);
+  damaged[FrameHeaderSize + 7] ^= 0x01;  // and this frame's own check fails too
+  std::string rest;
+  for (std::uint16_t n = 9; n < 200; n += MaxFrameBlocks) rest += frame(n, std::min<std::size_t>(MaxFrameBlocks, 200 - n));
+  struct Step {
+    const char* name;
+    std::string frames;
+    std::optional<std::string> answer;  // none: not looked at
+  };
+  const Step steps[] = {
+      {"blocks behind a gap are kept", frame(1, 8), blockAckFrame(1, 0)},
+      {"a frame too far ahead: its own number", frame(150, 1), nakFrame(NoTag, 150, NakReason::OutOfSequence)},
+      {"a block failing its own check", encodeFrame(FrameType::CheckedData, NoTag, badBlock), nakFrame(NoTag, 0, NakReason::BadCheck)},
+      {"the gap filled", frame(0, 1), blockAckFrame(0, 9)},
+      {"a damaged frame", damaged, nakFrame(NoTag, 9, NakReason::BadCheck)},
+      {"every other block", rest, std::nullopt},
+      {"a damaged frame once every block is in", damaged, nakFrame(NoTag, 200, NakReason::BadCheck)},
+      {"VERIFY", encodeFrame(FrameType::Verify, 50, {}), ackFrame(50, NoSequence)},
+      {"a damaged frame outside a payload", damaged, nakFrame(NoTag, NoSequence, NakReason::BadCheck)},
+      {"a block outside a payload", frame(0, 1), nakFrame(NoTag, NoSequence, NakReason::NotExpected)},
+  };
+  for (const Step& step : steps) {
+    line.send(step.frames);
+    const std::string answer = line.answer();
+    if (step.answer) {
+      EXPECT_EQ(answer, *step.answer) << step.name;
+    }
+  }
+}
+
+TEST(BootRom, NextBlockNeededNeverPassesAnAnswerHeldBack) {
+  // Programming is slower than the line: beyond 64 KiB waiting for the flash, answers wait.
+  Line line(with([](auto& s) { s.pageProgramMs = 100; }));
+  startAgent(line);
+  const std::string region = pseudoRandom(160 * MaxBlockData, 14);
+  line.sendFrame(FrameType::RegionBegin, regionBegin(region));
+  line.answer();
+  const auto frame = [&](std::uint16_t first) {
+    return encodeFrame(FrameType::CheckedData, NoTag, checkedBlocks(first, region.substr(first * MaxBlockData, MaxFrameBlocks * MaxBlockData)));
+  };
+  const std::uint16_t memoryBlocks = AgentMemoryBytes / MaxBlockData;
+  std::string acks;
+  for (std::uint16_t n = 0; n < memoryBlocks; n += MaxFrameBlocks) {
+    line.send(frame(n));
+    acks += blockAckFrame(n, static_cast<std::uint16_t>(n + MaxFrameBlocks));
+  }
+  EXPECT_EQ(line.answer(), acks);
+  line.send(frame(memoryBlocks));
+  EXPECT_EQ(line.answer(), busyFrame(NoTag, memoryBlocks));
+  // The blocks of the held frame are in order, but their answer is not out: not named as had.
+  std::string damaged = dataFrame(region, memoryBlocks + MaxFrameBlocks);
+  damaged[FrameHeaderSize + 7] ^= 0x01;
+  line.send(damaged);
+  EXPECT_EQ(line.answer(), nakFrame(NoTag, memoryBlocks, NakReason::BadCheck));
+  // Once the flash has made room the held answer goes, naming the blocks after it.
+  std::string later;
+  for (int waited = 0; waited < 5000 && later.find(blockAckFrame(memoryBlocks, memoryBlocks + MaxFrameBlocks)) == std::string::npos;
+       waited += 10) {
+    line.wait(10);
+    later += line.answer();
+  }
+  EXPECT_NE(later.find(blockAckFrame(memoryBlocks, memoryBlocks + MaxFrameBlocks)), std::string::npos);
+}
+
+TEST(BootRom, LongFlashWorkKeepsTheSessionAndBusyRunsFromTheCommandsArrival) {
+  // Programming 2 KiB takes 8 s: longer than the idle limit, with no frame from the host.
+  Line line(with([](auto& s) { s.pageProgramMs = 1000; }));
+  startAgent(line);
+  const std::string region = pseudoRandom(4 * MaxBlockData, 13);
+  line.sendFrame(FrameType::RegionBegin, regionBegin(region));
+  for (std::size_t n = 0; n < 4; ++n) line.send(dataFrame(region, n));
+  line.answer();
+  line.sendFrame(FrameType::Verify);
+  const Millis asked = line.now();
+  line.wait(BusyIntervalMs + 10);
+  EXPECT_EQ(line.answer(), busyFrame(line.lastTag, NoSequence)) << "the first BUSY within 100 ms of VERIFY";
+  std::string answer;
+  while (answer.find(ackFrame(line.lastTag, NoSequence)) == std::string::npos && line.now() - asked < 20000) {
+    line.wait(100);
+    answer += line.answer();
+  }
+  EXPECT_NE(answer.find(ackFrame(line.lastTag, NoSequence)), std::string::npos);
+  EXPECT_GT(line.now() - asked, BootSilenceMs);
+  EXPECT_TRUE(line.rom().active());
+  // The idle time runs from VERIFY's answer.
+  line.wait(BootSilenceMs - 200);
+  EXPECT_TRUE(line.rom().active());
+  line.wait(300);
+  EXPECT_FALSE(line.rom().active());
+}
+
+TEST(BootRom, EachStateTakesItsOwnCommandsAndRefusesTheOthersForGood) {
+  const FrameType commands[] = {FrameType::Hello,       FrameType::SetBaud, FrameType::DaBegin, FrameType::DaEnd,
+                                FrameType::RegionBegin, FrameType::Verify,  FrameType::Finish};
+  const std::string agentBegin = words({kStationChip, static_cast<std::uint32_t>(kAgent.size()), crc32Of(kAgent)});
+  const std::string region = pseudoRandom(4 * MaxBlockData, 15);
+  struct Case {
+    const char* state;
+    std::function<void(Line&)> reach;
+    std::set<FrameType> taken;  // every other command is answered NAK 8
+    FrameType next;             // one of them, with its payload, and what it is answered
+    std::string payload;
+    std::string answer;
+  };
+  const Case cases[] = {
+      {"boot ROM", [](Line& l) { l.send(bytes({SyncByte})); }, {FrameType::Hello}, FrameType::Hello,
+       bytes({ProtocolVersion}), "frame 129"},
+      {"after HELLO", [](Line& l) { l.hello(); }, {FrameType::SetBaud}, FrameType::SetBaud, words({BootBaud}), "frame 144"},
+      {"at the new speed",
+       [](Line& l) {
+         l.hello();
+         l.sendFrame(FrameType::SetBaud, words({BootBaud}));
+         l.send(bytes({SyncByte}));
+       },
+       {FrameType::DaBegin}, FrameType::DaBegin, agentBegin, "frame 144"},
+      // DA_END and VERIFY with blocks missing: the payload does not match its check.
+      {"Download Agent coming", beginAgent, {FrameType::DaEnd}, FrameType::DaEnd, "", "NAK 6"},
+      {"Download Agent running", startAgent, {FrameType::RegionBegin, FrameType::Finish}, FrameType::RegionBegin,
+       regionBegin(region), "frame 144"},
+      {"region coming",
+       [&](Line& l) {
+         startAgent(l);
+         l.sendFrame(FrameType::RegionBegin, regionBegin(region));
+       },
+       {FrameType::Verify}, FrameType::Verify, "", "NAK 6"},
+  };
+  for (const Case& c : cases) {
+    Line line(with([](auto& s) { s.flashTiming = false; }));
+    c.reach(line);
+    line.answer();
+    for (FrameType command : commands) {
+      if (c.taken.count(command)) continue;
+      line.sendFrame(command);
+      const std::string refused = line.answer();
+      EXPECT_EQ(refused, nakFrame(line.lastTag, NoSequence, NakReason::NotExpected)) << c.state << " " << int(command);
+      // A refused command counts as taken: its repeat gets the same answer, and nothing changes.
+      line.repeatFrame(command);
+      EXPECT_EQ(line.answer(), refused) << c.state << " " << int(command);
+    }
+    line.sendFrame(c.next, c.payload);
+    const std::vector<Token> answer = parse(line.answer());
+    EXPECT_EQ(describe(answer), c.answer) << c.state;
+    if (!answer.empty()) {
+      EXPECT_EQ(answer[0].frame.tag, line.lastTag) << c.state;
+    }
+  }
 }
 
 }  // namespace

@@ -84,6 +84,7 @@ class ChartLog final : public PortView {
   void setCaption(const std::string&) override {}
   std::string serialNumberText() const override { return {}; }
   std::string socketText() const override { return {}; }
+  void clearSerialNumber() override {}
   void setEntriesEnabled(bool) override {}
 };
 

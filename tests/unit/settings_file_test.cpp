@@ -286,6 +286,22 @@ TEST_F(SettingsFileTest, SaveOfTheDefaultsWritesTheSampleFile) {
   EXPECT_EQ(content(), kDefaultFile);
 }
 
+TEST_F(SettingsFileTest, LineKeysAreWrittenOnlyOnceTheFileUsesThem) {
+  TestSettings settings;
+  RunState state;
+  RecordingEffects effects;
+  put("[Line]\nSerial_Entry=1\n");
+  loadSettings(file_, settings, state, effects);
+  EXPECT_EQ(settings.serialEntry, 1);
+  EXPECT_EQ(settings.socketEntry, 0);
+  // A profile's 0 replaces the 1 the file had; the key the file never had stays out of it.
+  settings.serialEntry = 0;
+  saveSettings(file_, settings, state);
+  const std::string text = content();
+  EXPECT_NE(text.find("[Line]\nSerial_Entry=0\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Socket_Entry"), std::string::npos) << text;
+}
+
 TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameRecordBitExact) {
   const TestSettings saved = unusualSettings();
   RunState state;
@@ -797,6 +813,7 @@ TEST_F(SettingsFileTest, NumbersOutsideTheirRangesGiveTheDefaultWithANotice) {
         "Reset_Timeout", "NMEA_Freq_GLL", "NMEA_Freq_RMC", "NMEA_Freq_VTG", "NMEA_Freq_GSA",
         "NMEA_Freq_GSV", "NMEA_Freq_GGA", "NMEA_Freq_ZDA", "NMEA_Freq_MCHN", "NMEA_Timeout"}},
       {"Extra", {"BT_Timeout"}},
+      {"Line", {"Serial_Entry", "Socket_Entry"}},
   };
   std::string file;
   std::vector<std::string> keys;

@@ -69,12 +69,15 @@ std::string encodeFrame(FrameType type, std::uint8_t tag, std::string_view paylo
 
 namespace {
 
-// The module's answers to blocks and commands: a sequence number, and for some a byte after it.
+// The module's answers to blocks and commands: a sequence number, for some a byte after it, and
+// for the answers to blocks the next block needed at the end.
 std::string sequenceFrame(FrameType type, std::uint8_t tag, std::uint16_t sequence,
-                          std::optional<std::uint8_t> after = std::nullopt) {
+                          std::optional<std::uint8_t> after = std::nullopt,
+                          std::optional<std::uint16_t> nextNeeded = std::nullopt) {
   std::string payload;
   appendU16(payload, sequence);
   if (after) payload.push_back(static_cast<char>(*after));
+  if (nextNeeded) appendU16(payload, *nextNeeded);
   return encodeFrame(type, tag, payload);
 }
 
@@ -92,8 +95,12 @@ std::string busyFrame(std::uint8_t tag, std::uint16_t sequence) {
   return sequenceFrame(FrameType::Busy, tag, sequence);
 }
 
-std::string partFrame(std::uint16_t sequence, std::uint8_t kept) {
-  return sequenceFrame(FrameType::Part, NoTag, sequence, kept);
+std::string blockAckFrame(std::uint16_t sequence, std::uint16_t nextNeeded) {
+  return sequenceFrame(FrameType::Ack, NoTag, sequence, std::nullopt, nextNeeded);
+}
+
+std::string partFrame(std::uint16_t sequence, std::uint8_t kept, std::uint16_t nextNeeded) {
+  return sequenceFrame(FrameType::Part, NoTag, sequence, kept, nextNeeded);
 }
 
 std::uint32_t blockCheck(std::uint16_t number, std::string_view data) {

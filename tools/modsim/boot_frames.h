@@ -95,9 +95,12 @@ std::string encodeFrame(FrameType type, std::uint8_t tag, std::string_view paylo
 std::string ackFrame(std::uint8_t tag, std::uint16_t sequence);
 std::string nakFrame(std::uint8_t tag, std::uint16_t sequence, NakReason reason);
 std::string busyFrame(std::uint8_t tag, std::uint16_t sequence);
-// The answer to a damaged DATA frame some of whose blocks were good: bit i of `kept` set when
-// block sequence + i was taken.
-std::string partFrame(std::uint16_t sequence, std::uint8_t kept);
+// The answers to blocks end with the next block the module needs: it has every block before it,
+// and none of their answers is held back. An ACK of a whole frame:
+std::string blockAckFrame(std::uint16_t sequence, std::uint16_t nextNeeded);
+// The answer to a damaged CHECKED_DATA frame some of whose blocks were good: bit i of `kept` set
+// when block sequence + i passed its check (and is kept now, new or had already).
+std::string partFrame(std::uint16_t sequence, std::uint8_t kept, std::uint16_t nextNeeded);
 // A DATA block's check: CRC-32 of its number (u16, little-endian) and its data.
 std::uint32_t blockCheck(std::uint16_t number, std::string_view data);
 // What the receiver makes of the bytes: a good frame, a frame that failed its check (its type

@@ -108,8 +108,7 @@ void BootRom::takeReceived(const Received& r, Millis now) {
       // trusted: say that a frame was lost, and which block comes next in order when blocks are
       // coming; the host sends again what it misses.
       if (salvage(r)) return;
-      send(nakFrame(NoTag, takesBlocks() ? static_cast<std::uint16_t>(transfer_.nextInOrder) : NoSequence,
-                    NakReason::BadCheck));
+      send(nakFrame(NoTag, nextNeeded(), NakReason::BadCheck));
       return;
     case Received::Kind::Frame:
       lastHeardAt_ = now;
@@ -202,7 +201,6 @@ void BootRom::handleFrame(const Received& frame, Millis now) {
   }
   const std::string_view payload = frame.payload;
   const std::uint8_t tag = frame.tag;
-  const bool inAgent = stage_ == Stage::Agent || stage_ == Stage::RegionData;
   switch (type) {
     case FrameType::Hello:
       if (stage_ == Stage::Sync) return onHello(tag, payload);
@@ -217,13 +215,13 @@ void BootRom::handleFrame(const Received& frame, Millis now) {
       if (stage_ == Stage::AgentData) return onDaEnd(tag);
       break;
     case FrameType::RegionBegin:
-      if (inAgent) return onRegionBegin(tag, payload);
+      if (stage_ == Stage::Agent) return onRegionBegin(tag, payload);
       break;
     case FrameType::Verify:
       if (stage_ == Stage::RegionData) return onVerify(tag, now);
       break;
     case FrameType::Finish:
-      if (inAgent) return onFinish(tag, now);
+      if (stage_ == Stage::Agent) return onFinish(tag, now);
       break;
     default:
       break;
@@ -331,6 +329,7 @@ void BootRom::finishVerify() {
   const bool matches = !settings_.flashVerifyError && transfer_.received == transfer_.length &&
                        flash_.crc32(transfer_.address, transfer_.length) == transfer_.expectedCrc;
   stage_ = Stage::Agent;
+  lastHeardAt_ = now_;  // the idle time runs from the end of the flash work and its answer
   if (matches)
     ack(lastTag_, FrameType::Verify);
   else
@@ -366,9 +365,7 @@ void BootRom::handleBlock(const Received& frame) {
   // DATA: sequence u16 (the first block's number), then 1 to 8 blocks; CHECKED_DATA the same with
   // each block followed by its check. Only the payload's last block may be short.
   const std::string_view payload = frame.payload;
-  const auto badFrame = [&] {
-    send(nakFrame(NoTag, static_cast<std::uint16_t>(transfer_.nextInOrder), NakReason::BadCheck));
-  };
+  const auto badFrame = [&] { send(nakFrame(NoTag, nextNeeded(), NakReason::BadCheck)); };
   if (payload.size() <= kSequenceSize) return badFrame();
   const std::uint16_t sequence = readU16(payload, 0);
   const std::optional<std::vector<Piece>> pieces =
@@ -379,7 +376,7 @@ void BootRom::handleBlock(const Received& frame) {
   if (std::all_of(pieces->begin(), pieces->end(), [&](const Piece& p) { return hasBlock(p.number); })) {
     // Blocks sent again whose ACK was lost: answered again, never written twice.
     if (t.unacked.count(sequence)) return send(busyFrame(NoTag, sequence));
-    return send(ackFrame(NoTag, sequence));
+    return send(blockAckFrame(sequence, nextNeeded()));
   }
   if (sequence >= t.nextInOrder + MaxHeldBlocks) return send(nakFrame(NoTag, sequence, NakReason::OutOfSequence));
   if (sequence == t.nextInOrder && blockCorrupted()) return badFrame();
@@ -435,9 +432,9 @@ void BootRom::moveOn() {
   // The Download Agent's own payload goes to memory; a region's blocks wait for room there.
   while (!t.unacked.empty() && (stage_ == Stage::AgentData || inMemory <= AgentMemoryBytes)) {
     const auto [sequence, kept] = *t.unacked.begin();
-    send(kept == 0 ? ackFrame(NoTag, static_cast<std::uint16_t>(sequence))
-                   : partFrame(static_cast<std::uint16_t>(sequence), kept));
     t.unacked.erase(t.unacked.begin());
+    const auto s = static_cast<std::uint16_t>(sequence);
+    send(kept == 0 ? blockAckFrame(s, nextNeeded()) : partFrame(s, kept, nextNeeded()));
   }
 }
 
@@ -446,6 +443,16 @@ bool BootRom::blockCorrupted() {
   const auto first = static_cast<std::uint64_t>(settings_.corruptFirstBlocks);
   const auto every = static_cast<std::uint64_t>(settings_.corruptEvery);
   return blocksInSequence_ <= first || (every > 0 && blocksInSequence_ % every == 0);
+}
+
+std::uint16_t BootRom::nextNeeded() const {
+  // Outside a payload no block is needed; inside, also once every block is in (until DA_END or
+  // VERIFY). Never past a frame whose answer is held back, so that the host's window stays where
+  // the held answers keep it.
+  if (!takesBlocks()) return NoSequence;
+  const Transfer& t = transfer_;
+  const std::uint32_t held = t.unacked.empty() ? t.nextInOrder : t.unacked.begin()->first;
+  return static_cast<std::uint16_t>(std::min(t.nextInOrder, held));
 }
 
 }  // namespace quenby::modsim

@@ -33,6 +33,11 @@ inline constexpr Millis BusyIntervalMs = 100;
 inline constexpr Millis FinishLingerMs = 600;
 // The module's memory for blocks not yet in the flash; beyond it, blocks wait unacknowledged.
 inline constexpr std::size_t AgentMemoryBytes = 65536;
+// The host sends up to this many blocks past its oldest unacknowledged one. Blocks kept behind a
+// gap alone must never hold answers back: the module would wait for the gap to be filled while the
+// host waits for the answers that tell it the gap is there.
+inline constexpr std::size_t HostWindowBlocks = 64;
+static_assert(AgentMemoryBytes >= (HostWindowBlocks + MaxFrameBlocks) * MaxBlockData);
 // Blocks held beyond the next one in order at most (the host's window and the memory).
 inline constexpr std::uint32_t MaxHeldBlocks = 128;
 // The version the boot ROM reports in HELLO_ACK.
@@ -156,6 +161,8 @@ class BootRom {
   std::optional<std::vector<Piece>> cutBlocks(std::string_view payload, bool checked) const;
   // Takes the good blocks of a damaged CHECKED_DATA frame; false when none was good.
   bool salvage(const Received& frame);
+  // The next block needed that the answers to blocks carry (a cumulative acknowledgement).
+  std::uint16_t nextNeeded() const;
   bool hasBlock(std::uint32_t n) const {
     return n < transfer_.nextInOrder || transfer_.held.count(n) > 0;
   }

@@ -16,6 +16,7 @@
 #include "tools/modsim/pty_link.h"
 #include "tools/modsim/scenario.h"
 #include "tools/modsim/transcript.h"
+#include "quenby_version.h"
 
 namespace {
 
@@ -87,6 +88,7 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (quenby::printedVersion(argc, argv, "quenby-modsim")) return 0;
   std::vector<std::string_view> args(argv + 1, argv + argc);
   const ParsedCommandLine parsed = parseCommandLine(args);
   if (const auto* error = std::get_if<std::string>(&parsed)) return usageError(*error);

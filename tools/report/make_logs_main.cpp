@@ -7,8 +7,10 @@
 
 #include "tools/report/civil_date.h"
 #include "tools/report/log_generator.h"
+#include "quenby_version.h"
 
 int main(int argc, char** argv) {
+  if (quenby::printedVersion(argc, argv, "quenby-mklogs")) return 0;
   using namespace quenby::report;
   const char* usage =
       "usage: quenby-mklogs DIR [--start YYYY-MM-DD] [--days N] [--ports N] [--runs N]\n"

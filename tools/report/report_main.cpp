@@ -13,6 +13,7 @@
 #include "tools/report/report_options.h"
 #include "tools/report/report_page.h"
 #include "tools/report/text_summary.h"
+#include "quenby_version.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ bool writeFile(const fs::path& path, const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (quenby::printedVersion(argc, argv, "quenby-report")) return 0;
   const ParsedOptions parsed = parseOptions({argv + 1, argv + argc});
   if (!parsed.options) {
     std::cerr << "quenby-report: " << parsed.error << "\n" << UsageText;

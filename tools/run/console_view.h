@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "engine/port_view.h"
 #include "tools/run/console_writer.h"
@@ -25,9 +27,20 @@ class ConsoleView final : public PortView {
   void showVerdict(bool passed) override;
   std::string caption() const override { return caption_; }
   void setCaption(const std::string& caption) override { caption_ = caption; }
-  std::string serialNumberText() const override { return {}; }
+  std::string serialNumberText() const override {
+    return serials_.empty() ? std::string() : serials_.front();
+  }
   std::string socketText() const override { return {}; }
+  // The number that went into a run's line is used up; the next run takes the next one.
+  void clearSerialNumber() override {
+    if (!serials_.empty()) serials_.pop_front();
+  }
   void setEntriesEnabled(bool) override {}
+
+  // Serial numbers of the modules this port will test, one per run, in order.
+  void addSerialNumbers(const std::vector<std::string>& numbers) {
+    serials_.insert(serials_.end(), numbers.begin(), numbers.end());
+  }
 
   int runs() const { return runs_; }
   int passes() const { return passes_; }
@@ -43,6 +56,7 @@ class ConsoleView final : public PortView {
   int lastShownProgress_ = -1;
   int runs_ = 0;
   int passes_ = 0;
+  std::deque<std::string> serials_;
 };
 
 }  // namespace quenby::run

@@ -54,6 +54,8 @@ RunOutcome HeadlessStation::run(const std::vector<std::uint16_t>& ports, bool sk
   control_.setSkipDownload(skipDownload);
   for (auto port : ports) {
     views_.push_back(std::make_unique<ConsoleView>(port, console_));
+    if (const auto numbers = serials_.find(port); numbers != serials_.end())
+      views_.back()->addSerialNumbers(numbers->second);
     ports_.push_back(std::make_unique<PortControl>(control_, port, *views_.back()));
   }
 

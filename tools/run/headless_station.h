@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,12 @@ class HeadlessStation {
   // Any thread: the station's loop looks at once at what changed (a Stop request).
   void wake() { bridge_.wake(); }
 
+  // The serial numbers of the modules on each port, one per run in order: each goes into its
+  // run's log line and is used up by it. Set before run().
+  void setSerialNumbers(std::map<std::uint16_t, std::vector<std::string>> serials) {
+    serials_ = std::move(serials);
+  }
+
   // Runs `rounds` rounds on every port at once (Download, or Test (Skip DL) with skipDownload).
   // `interrupted` acts as Stop (call wake() after raising it). A run whose line could not be
   // written to the test log ends the rounds after the current one.
@@ -76,6 +83,7 @@ class HeadlessStation {
   TestLog& log_;
   std::vector<std::unique_ptr<ConsoleView>> views_;
   std::vector<std::unique_ptr<PortControl>> ports_;
+  std::map<std::uint16_t, std::vector<std::string>> serials_;
   std::chrono::steady_clock::time_point nextTick_;
 };
 

@@ -2,6 +2,7 @@
 // settings file, prints each port's memo lines, writes the same CSV test log.
 //
 //   quenby-run [--settings FILE] [--com N[,N...]] [--skip-download] [--rounds K]
+//              [--serial COM=NUMBER]... [--serials FILE]
 //
 // Exit status: 0 when every run passed, 1 when any failed, 2 for usage or settings errors and
 // for a Download Agent or image that fails its check when the download is to run ("DA Error!",
@@ -29,7 +30,9 @@
 #include "settings/ini_file.h"
 #include "settings/number_text.h"
 #include "tools/run/headless_station.h"
+#include "tools/run/serial_numbers.h"
 #include "tools/run/stop_signals.h"
+#include "quenby_version.h"
 
 namespace {
 
@@ -45,13 +48,14 @@ struct Options {
   bool settingsGiven = false;
   bool skipDownload = false;
   int rounds = 1;
+  quenby::run::SerialNumbers serials;
 };
 
 int usage(const std::string& problem) {
   std::fprintf(stderr, "quenby-run: %s\n", problem.c_str());
   std::fprintf(stderr,
                "usage: quenby-run [--settings FILE] [--com N[,N...]] [--skip-download] "
-               "[--rounds K]\n");
+               "[--rounds K] [--serial COM=NUMBER]... [--serials FILE]\n");
   return ExitUsage;
 }
 
@@ -93,6 +97,7 @@ void tellIfItTakesIt(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (quenby::printedVersion(argc, argv, "quenby-run")) return 0;
   Options options;
   options.settingsFile = quenby::programFolder() / "Torvane.ini";
 
@@ -121,6 +126,13 @@ int main(int argc, char** argv) {
       if (!rounds || *rounds < 1 || *rounds > MaxRounds)
         return usage("--rounds takes a whole number from 1 to " + std::to_string(MaxRounds));
       options.rounds = *rounds;
+    } else if (arg == "--serial" || arg == "--serials") {
+      auto v = value();
+      if (!v || v->empty()) return usage(std::string(arg) + " needs a value");
+      const std::string problem =
+          arg == "--serial" ? quenby::run::addSerialArgument(*v, options.serials)
+                            : quenby::run::addSerialsFile(std::string(*v), options.serials);
+      if (!problem.empty()) return usage(problem);
     } else if (arg == "--help" || arg == "-h") {
       usage("runs the station's tests on serial ports without windows");
       return ExitPassed;
@@ -172,6 +184,16 @@ int main(int argc, char** argv) {
   const std::vector<std::uint16_t> ports =
       options.ports ? *options.ports : std::vector<std::uint16_t>(chosen.begin(), chosen.end());
   if (ports.empty()) return usage("Please select COM port first (no port in ComSelect or --com)");
+  for (const auto& [port, numbers] : options.serials)
+    if (std::find(ports.begin(), ports.end(), port) == ports.end())
+      return usage("a serial number is given for COM" + std::to_string(port) +
+                   ", which is not among the ports run");
+  if (!options.serials.empty()) {
+    // Given numbers make this a line that scans: each number belongs to one run, and a run
+    // without one says so.
+    station.settings().serialEntry = 1;
+    station.setSerialNumbers(options.serials);
+  }
 
   // The station checks the files when its download box is ticked; without the dialog, the
   // runner checks whenever the download will run.
