@@ -1,4 +1,5 @@
-// Port enumeration: the COM<n> links of the ports folder, ascending.
+// Port enumeration: the COM<n> links of the ports folder that lead to a character device (a
+// serial line), ascending. A regular file, a folder or a link that leads nowhere is no port.
 #include <algorithm>
 #include <system_error>
 
@@ -21,7 +22,12 @@ int BromLibrary::enumeratePorts(std::uint16_t* ports, std::uint16_t& count) {
   std::filesystem::directory_iterator probe(portsDir_, ec);
   if (ec) return EnumerateFailed;
 
-  const std::vector<std::uint16_t> found = enumeratePortLinks(portsDir_);
+  std::vector<std::uint16_t> found = enumeratePortLinks(portsDir_);
+  std::erase_if(found, [this](std::uint16_t port) {
+    std::error_code ignored;
+    return std::filesystem::status(portLinkPath(portsDir_, port), ignored).type() !=
+           std::filesystem::file_type::character;
+  });
   if (found.empty()) return EnumerateNone;
   const std::size_t n = std::min(found.size(), capacity);
   std::copy_n(found.begin(), n, ports);

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
 
 #include "engine/download_library.h"
 #include "settings/run_state.h"
@@ -20,12 +23,16 @@ std::uint32_t loadDownloadAgentFile(DownloadLibrary* library, RunState& state,
 std::uint32_t loadRomFile(DownloadLibrary* library, RunState& state, const std::string& path,
                           const std::filesystem::path& scatFile);
 
-// Load effects for a station that shows nothing of the loaded values (the headless runner);
-// the main window extends it with its menus and status bar.
+// Load effects for a station that shows nothing of the loaded values (the headless runner): the
+// load's notices go to `tell` as they come. The main window extends it with its menus and status
+// bar.
 class LibraryLoadEffects : public SettingsLoadEffects {
  public:
-  LibraryLoadEffects(DownloadLibrary* library, RunState& state, std::filesystem::path scatFile)
-      : library_(library), state_(state), scatFile_(std::move(scatFile)) {}
+  using Tell = std::function<void(const std::string& notice)>;
+
+  LibraryLoadEffects(DownloadLibrary* library, RunState& state, std::filesystem::path scatFile,
+                     Tell tell = {})
+      : library_(library), state_(state), scatFile_(std::move(scatFile)), tell_(std::move(tell)) {}
 
   std::uint32_t loadDownloadAgent(const std::string& path, std::uint32_t chipValue) override {
     return loadDownloadAgentFile(library_, state_, path, chipValue);
@@ -33,11 +40,15 @@ class LibraryLoadEffects : public SettingsLoadEffects {
   std::uint32_t loadRom(const std::string& path) override {
     return loadRomFile(library_, state_, path, scatFile_);
   }
+  void notice(const std::string& text) override {
+    if (tell_) tell_(text);
+  }
 
  private:
   DownloadLibrary* library_;
   RunState& state_;
   std::filesystem::path scatFile_;
+  Tell tell_;
 };
 
 }  // namespace quenby

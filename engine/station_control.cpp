@@ -45,8 +45,9 @@ void StationControl::loadSettings(const std::filesystem::path& file,
   quenby::loadSettings(file, settings_, state_, effects);
 }
 
-void StationControl::loadSettings(const std::filesystem::path& file) {
-  LibraryLoadEffects effects(library_, state_, scatFile());
+void StationControl::loadSettings(const std::filesystem::path& file,
+                                  const std::function<void(const std::string& notice)>& tell) {
+  LibraryLoadEffects effects(library_, state_, scatFile(), tell);
   loadSettings(file, effects);
 }
 

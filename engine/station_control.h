@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/download_library.h"
@@ -62,10 +63,13 @@ class StationControl {
 
   // ---- Settings ---------------------------------------------------------------------------
   // Fills the record from a settings file; saved Download Agent and ROM paths go to the library
-  // through effects. Throws SettingsError for a value that stops the load.
+  // and the load's notices (the file that cannot be read, ComSelect entries left out, numbers
+  // refused) to the shell through effects. After it the chosen ports are each a port from 1 to
+  // 65535, once. Throws SettingsError for a value that stops the load.
   void loadSettings(const std::filesystem::path& file, SettingsLoadEffects& effects);
-  // The same with effects that show nothing (the library steps only).
-  void loadSettings(const std::filesystem::path& file);
+  // The same with effects that show nothing (the library steps only); each notice goes to tell.
+  void loadSettings(const std::filesystem::path& file,
+                    const std::function<void(const std::string& notice)>& tell = {});
   // Throws SettingsError("Unable to write to <path>") for a refused write.
   void saveSettings(const std::filesystem::path& file) const;
 

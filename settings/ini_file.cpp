@@ -117,12 +117,27 @@ KeyLocation locate(std::string_view text, const std::vector<Line>& lines, std::s
   return found;
 }
 
+// The UTF-8 byte-order mark that some editors put at the start of a text file. It is no part of
+// the first line: left in, it would hide the first section header.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string_view byteOrderMarkOf(std::string_view text) {
+  return text.starts_with(kByteOrderMark) ? kByteOrderMark : std::string_view{};
+}
+
 enum class ReadResult { Ok, Missing, Failed };
 
 ReadResult readWholeFile(const std::filesystem::path& path, std::string& content) {
   content.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking, and regular files only: a pipe or a device in the file's place must not hold
+  // up the station.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return ReadResult::Failed;
+  }
   char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -173,8 +188,8 @@ bool readsBack(std::string_view section, std::string_view key, std::string_view 
          keyLineRead.kind == LineKind::Key && keyLineRead.name == key;
 }
 
-// The file's content with key=value written into section.
-std::string withKey(const std::string& old, std::string_view section, std::string_view key,
+// The file's content (without a byte-order mark) with key=value written into section.
+std::string withKey(std::string_view old, std::string_view section, std::string_view key,
                     std::string_view value) {
   const std::vector<Line> lines = splitLines(old);
   // The line end of new lines follows the file's first line end; a new file gets LF.
@@ -273,7 +288,9 @@ std::string IniFile::read(std::string_view section, std::string_view key,
                           std::string_view fallback) const {
   std::string content;
   if (readWholeFile(path_, content) != ReadResult::Ok) return std::string(fallback);
-  const KeyLocation where = locate(content, splitLines(content), normalName(section), normalName(key));
+  std::string_view text = content;
+  text.remove_prefix(byteOrderMarkOf(text).size());
+  const KeyLocation where = locate(text, splitLines(text), normalName(section), normalName(key));
   if (!where.keyLine) return std::string(fallback);
 
   std::string_view value = where.key.value;
@@ -306,7 +323,11 @@ void IniFile::write(std::string_view section, std::string_view key, std::string_
   std::string old;
   if (exists && readWholeFile(target, old) != ReadResult::Ok) refuse();
 
-  const std::string updated = withKey(old, sectionName, keyName, valueText);
+  // A byte-order mark stays where it is, in front of the content: the write changes the key's
+  // line and nothing else, and the editor that put the mark there still reads the file as UTF-8.
+  const std::string_view mark = byteOrderMarkOf(old);
+  const std::string updated =
+      std::string(mark) + withKey(std::string_view(old).substr(mark.size()), sectionName, keyName, valueText);
   if (exists && updated == old) return;  // nothing changes: the file stays untouched
   if (!replaceContent(target, updated, exists ? &status : nullptr)) refuse();
 }

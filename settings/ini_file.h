@@ -4,8 +4,9 @@
 // Section and key names match case-insensitively, blanks around names and values are trimmed.
 // A write replaces the key's line in its section, or adds it at the end of the section, or adds
 // the section at the end of the file; every other line (unknown keys, comments, other sections)
-// stays as it was, and a file that uses CR LF line ends keeps them. A missing file is created by
-// the first write.
+// stays as it was, and a file that uses CR LF line ends keeps them. A UTF-8 byte-order mark at
+// the start of the file is skipped by reads and kept in front by writes. A missing file is
+// created by the first write (without a mark).
 #pragma once
 
 #include <filesystem>

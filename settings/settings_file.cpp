@@ -1,11 +1,16 @@
 #include "settings/settings_file.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <variant>
 
+#include "settings/chosen_ports.h"
+#include "settings/file_readability.h"
 #include "settings/ini_file.h"
+#include "settings/key_ranges.h"
 #include "settings/number_text.h"
 
 namespace quenby {
@@ -136,20 +141,49 @@ constexpr std::string_view kLoadNames[] = {
 constexpr auto kLoadOrder = keyOrder(kLoadNames);
 static_assert(kLoadOrder.size() == kKeys.size(), "every key is loaded once");
 
+constexpr bool isNumber(const Field& field) {
+  return std::holds_alternative<std::int32_t TestSettings::*>(field) ||
+         std::holds_alternative<std::uint8_t TestSettings::*>(field) ||
+         std::holds_alternative<float TestSettings::*>(field);
+}
+
+// Every number key has its range, and each default lies in it.
+consteval bool everyNumberHasItsRange() {
+  for (const Key& key : kKeys) {
+    if (!isNumber(key.field)) continue;
+    const KeyRange* accepted = keyRange(key.name);
+    if (accepted == nullptr) return false;
+    double fallback = 0;  // the defaults are plain decimals
+    double scale = 0;
+    for (const char c : key.fallback) {
+      if (c == '.') {
+        scale = 1;
+      } else {
+        fallback = fallback * 10 + (c - '0');
+        scale *= 10;
+      }
+    }
+    if (scale > 0) fallback /= scale;
+    if (!accepted->accepts(fallback)) return false;
+  }
+  return true;
+}
+static_assert(everyNumberHasItsRange(), "a number key without a range, or a default outside it");
+
 constexpr std::string_view kMacZeros = "000000000000";
 constexpr std::size_t MaxComSelectText = 99;
 
-// ComSelect (Load step 1): at most 99 characters, split at commas, empty pieces skipped, each
-// piece's leading number cut to 16 bits; numbers beyond the 16th are dropped.
-void loadChosenPorts(std::string_view text, PortList<MaxChosenPorts>& ports) {
-  ports.clear();
-  text = text.substr(0, MaxComSelectText);
-  while (!text.empty() && !ports.full()) {
-    const std::size_t comma = text.find(',');
-    const std::string_view piece = text.substr(0, comma);
-    text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
-    if (!piece.empty()) ports.push(static_cast<std::uint16_t>(leadingInteger(piece)));
-  }
+// ComSelect (Load step 1): the ports of its first 99 characters (see chosen_ports.h); what is
+// left out is told in one notice.
+void loadChosenPorts(std::string_view value, PortList<MaxChosenPorts>& ports,
+                     SettingsLoadEffects& effects) {
+  const ChosenPortsReading reading = readChosenPorts(value.substr(0, MaxComSelectText));
+  ports = reading.ports;
+  std::string leftOut = reading.leftOut;
+  const std::string_view beyond = value.substr(std::min(value.size(), MaxComSelectText));
+  if (beyond.find_first_not_of(" \t") != std::string_view::npos)
+    leftOut += (leftOut.empty() ? "" : "; ") + std::string(beyond) + " (beyond the first 99 characters)";
+  if (!leftOut.empty()) effects.notice("ComSelect=" + std::string(value) + ": left out " + leftOut);
 }
 
 std::string chosenPortsText(const PortList<MaxChosenPorts>& ports) {
@@ -180,13 +214,31 @@ std::string macText(const MacAddress& mac) {
   return text;
 }
 
-// A number key's value, or its default's when the text does not convert.
-std::int32_t integerOrDefault(const std::string& text, const Key& key) {
-  return parseInteger(text).value_or(parseInteger(key.fallback).value());
-}
-
-float realOrDefault(const std::string& text, const Key& key) {
-  return parseReal(text).value_or(parseReal(key.fallback).value());
+// A number key's value; its default's when the text is empty, does not convert or lies outside
+// the key's range (the last two told).
+template <typename Number>
+Number numberOrDefault(const std::string& text, const Key& key, SettingsLoadEffects& effects) {
+  const auto parse = [](std::string_view t) {
+    if constexpr (std::is_same_v<Number, float>)
+      return parseReal(t);
+    else
+      return parseInteger(t);
+  };
+  const Number fallback = parse(key.fallback).value();
+  if (text.empty()) return fallback;
+  const std::optional<Number> value = parse(text);
+  const std::string told = std::string(key.name) + "=" + text;
+  const std::string instead = "; the default " + std::string(key.fallback) + " is used";
+  if (!value) {
+    effects.notice(told + " is not a number" + instead);
+    return fallback;
+  }
+  const KeyRange* accepted = keyRange(key.name);
+  if (!accepted->accepts(static_cast<double>(*value))) {
+    effects.notice(told + " is out of range (" + accepted->range + ")" + instead);
+    return fallback;
+  }
+  return *value;
 }
 
 void echo(Echo menu, std::int32_t value, SettingsLoadEffects& effects) {
@@ -203,7 +255,7 @@ void loadKey(const IniFile& ini, const Key& key, TestSettings& settings, RunStat
   const std::string text = ini.read(key.section, key.name, key.fallback);
   switch (key.kind) {
     case Kind::ChosenPorts:
-      loadChosenPorts(text, state.chosenPorts);
+      loadChosenPorts(text, state.chosenPorts, effects);
       return;
     case Kind::DaPath:
       // Load step 4: an empty path leaves the path, the library and the flag as they were.
@@ -230,12 +282,12 @@ void loadKey(const IniFile& ini, const Key& key, TestSettings& settings, RunStat
       [&](auto member) {
         using Member = decltype(member);
         if constexpr (std::is_same_v<Member, std::int32_t TestSettings::*>) {
-          settings.*member = integerOrDefault(text, key);
+          settings.*member = numberOrDefault<std::int32_t>(text, key, effects);
           echo(key.echo, settings.*member, effects);
         } else if constexpr (std::is_same_v<Member, std::uint8_t TestSettings::*>) {
-          settings.*member = static_cast<std::uint8_t>(integerOrDefault(text, key));
+          settings.*member = static_cast<std::uint8_t>(numberOrDefault<std::int32_t>(text, key, effects));
         } else if constexpr (std::is_same_v<Member, float TestSettings::*>) {
-          settings.*member = realOrDefault(text, key);
+          settings.*member = numberOrDefault<float>(text, key, effects);
         } else if constexpr (std::is_same_v<Member, std::string TestSettings::*>) {
           settings.*member = text;
         } else if constexpr (std::is_same_v<Member, MacAddress TestSettings::*>) {
@@ -274,6 +326,9 @@ std::string valueText(const Key& key, const TestSettings& settings, const RunSta
 
 void loadSettings(const std::filesystem::path& file, TestSettings& settings, RunState& state,
                   SettingsLoadEffects& effects) {
+  if (const std::string reason = unreadableReason(file); !reason.empty())
+    effects.notice("Cannot read the settings file '" + file.string() + "': " + reason +
+                   "; the defaults are used");
   const IniFile ini(file);
   for (const std::size_t index : kLoadOrder) loadKey(ini, kKeys[index], settings, state, effects);
 }

@@ -33,6 +33,11 @@ class SettingsLoadEffects {
   // The status bar's Download Agent and ROM file panels.
   virtual void showDownloadAgentPath(const std::string& /*path*/) {}
   virtual void showRomPath(const std::string& /*path*/) {}
+
+  // Something the load did not take as written, for the operator: a settings file that is there
+  // but cannot be read, ComSelect entries left out, a number out of its range (the default used
+  // instead). One text each, naming the key and the value.
+  virtual void notice(const std::string& /*text*/) {}
 };
 
 // Chip value handed to the library for a Download Agent named in a settings file (MT3329).
@@ -44,9 +49,11 @@ inline constexpr std::uint32_t DaChipValueMt3318 = 0x100800;
 // True when a load result of the library (Download Agent or image) means "loaded".
 inline bool libraryLoadSucceeded(std::uint32_t result) { return ((result >> 8) & 0xFF) == 0; }
 
-// Fills the record from the file, in the fixed order of the keys; missing keys and bad numbers
-// give their defaults. A BT_Mac/BT_MacE value with a non-hexadecimal pair stops the load there
-// with SettingsError("'0x<pair>' is not a valid integer value"); later keys keep their values.
+// Fills the record from the file, in the fixed order of the keys; missing keys, empty numbers and
+// numbers that do not convert or lie outside their key's range give their defaults (all but empty
+// ones with a notice). ComSelect gives each port from 1 to 65535 once, at most 16. A
+// BT_Mac/BT_MacE value with a non-hexadecimal pair stops the load there with
+// SettingsError("'0x<pair>' is not a valid integer value"); later keys keep their values.
 void loadSettings(const std::filesystem::path& file, TestSettings& settings, RunState& state,
                   SettingsLoadEffects& effects);
 

@@ -1,6 +1,7 @@
 #include "ui/application.h"
 
 #include "ui/message_box.h"
+#include "ui/text.h"
 
 namespace quenby::ui {
 
@@ -19,7 +20,7 @@ bool QuenbyApplication::notify(QObject* receiver, QEvent* event) {
 
 void showException(const std::exception& error) {
   const bool untitled = dynamic_cast<const UntitledMessage*>(&error) != nullptr;
-  showMessage(QApplication::activeWindow(), QString::fromLocal8Bit(error.what()),
+  showMessage(QApplication::activeWindow(), fromEngine(error.what()),
               untitled ? QString() : QApplication::applicationName());
 }
 

@@ -339,53 +339,56 @@ void TFormSuggest::FormShow() {
   ChkUpdateHz->setChecked(has(item::UpdateHz));
 
   const TestSettings& s = settings_;
-  EditDownload_FailCode->setText(fieldText(s.flashDownloadFailCode));
-  EditMTKVersion->setText(fieldText(s.versionMtk));
-  EditSDKver->setText(fieldText(s.versionSdkVer));
-  EditCustomerVersion->setText(fieldText(s.versionCustomer));
-  EditProductModelrVersion->setText(fieldText(s.versionProductModel));
-  EditTimeout_Version->setText(integerText(s.versionTimeout));
-  EditVersion_FailCode->setText(fieldText(s.versionFailCode));
+  showValue(EditDownload_FailCode, fieldText(s.flashDownloadFailCode));
+  showValue(EditMTKVersion, fieldText(s.versionMtk));
+  showValue(EditSDKver, fieldText(s.versionSdkVer));
+  showValue(EditCustomerVersion, fieldText(s.versionCustomer));
+  showValue(EditProductModelrVersion, fieldText(s.versionProductModel));
+  showValue(EditTimeout_Version, integerText(s.versionTimeout));
+  showValue(EditVersion_FailCode, fieldText(s.versionFailCode));
 
-  // An SVid outside the list selects nothing: the box shows no text.
+  // An SVid outside the list selects nothing: the box shows no text, and OK reads what is
+  // typed there.
   if (s.svId >= 1 && s.svId <= HighestSvId) {
     CmbSV->setCurrentIndex(s.svId - 1);
+    rememberShown(CmbSV);
   } else {
     CmbSV->setCurrentIndex(-1);
     CmbSV->setEditText(QString());
+    forgetShown(CmbSV);
   }
 
-  EditAcqTime->setText(integerText(s.acqTimeTimeout));
-  EditFailCode_Acq->setText(fieldText(s.acqTimeFailCode));
-  EditBitSync->setText(integerText(s.bitSyncTimeout));
-  EditFailCode_BitSync->setText(fieldText(s.bitSyncFailCode));
-  EditTimeout_Signal->setText(integerText(s.signalTimeout));
-  EditPhaseError->setText(fixedText(s.signalPhaseRatio, PhaseDecimals));
-  EditPhaseFailCode->setText(fieldText(s.signalPhaseFailCode));
-  EditClockOffset->setText(fixedText(s.signalTcxoOffset, OffsetDecimals));
-  EditClockDrift->setText(fixedText(s.signalTcxoDrift, DriftDecimals));
-  EditTCXOFailCode->setText(fieldText(s.signalTcxoFailCode));
-  EditCNR->setText(fixedText(s.signalCnrThreshold, CnrDecimals));
-  EditCNRDev->setText(fixedText(s.signalCnrDev, CnrDecimals));
-  EditCNRFailCode->setText(fieldText(s.signalCnrFailCode));
-  EditColdStart->setText(integerText(s.coldStartTimeout));
-  EditFailCode_CTTFF->setText(fieldText(s.coldStartFailCode));
-  EditTimeout_Reset->setText(integerText(s.resetTimeout));
-  EditFailCode_Reset->setText(fieldText(s.resetFailCode));
+  showValue(EditAcqTime, integerText(s.acqTimeTimeout));
+  showValue(EditFailCode_Acq, fieldText(s.acqTimeFailCode));
+  showValue(EditBitSync, integerText(s.bitSyncTimeout));
+  showValue(EditFailCode_BitSync, fieldText(s.bitSyncFailCode));
+  showValue(EditTimeout_Signal, integerText(s.signalTimeout));
+  showValue(EditPhaseError, fixedText(s.signalPhaseRatio, PhaseDecimals));
+  showValue(EditPhaseFailCode, fieldText(s.signalPhaseFailCode));
+  showValue(EditClockOffset, fixedText(s.signalTcxoOffset, OffsetDecimals));
+  showValue(EditClockDrift, fixedText(s.signalTcxoDrift, DriftDecimals));
+  showValue(EditTCXOFailCode, fieldText(s.signalTcxoFailCode));
+  showValue(EditCNR, fixedText(s.signalCnrThreshold, CnrDecimals));
+  showValue(EditCNRDev, fixedText(s.signalCnrDev, CnrDecimals));
+  showValue(EditCNRFailCode, fieldText(s.signalCnrFailCode));
+  showValue(EditColdStart, integerText(s.coldStartTimeout));
+  showValue(EditFailCode_CTTFF, fieldText(s.coldStartFailCode));
+  showValue(EditTimeout_Reset, integerText(s.resetTimeout));
+  showValue(EditFailCode_Reset, fieldText(s.resetFailCode));
 
-  CmbGLL->setCurrentText(integerText(s.nmeaFreqGll));
-  CmbRMC->setCurrentText(integerText(s.nmeaFreqRmc));
-  CmbVTG->setCurrentText(integerText(s.nmeaFreqVtg));
-  CmbGGA->setCurrentText(integerText(s.nmeaFreqGga));
-  CmbGSA->setCurrentText(integerText(s.nmeaFreqGsa));
-  CmbGSV->setCurrentText(integerText(s.nmeaFreqGsv));
-  CmbZDA->setCurrentText(integerText(s.nmeaFreqZda));
-  CmbMCHN->setCurrentText(integerText(s.nmeaFreqMchn));
-  EditTimeout_NMEA->setText(integerText(s.nmeaTimeout));
-  EditFailCode_NMEA->setText(fieldText(s.nmeaFailCode));
+  showValue(CmbGLL, integerText(s.nmeaFreqGll));
+  showValue(CmbRMC, integerText(s.nmeaFreqRmc));
+  showValue(CmbVTG, integerText(s.nmeaFreqVtg));
+  showValue(CmbGGA, integerText(s.nmeaFreqGga));
+  showValue(CmbGSA, integerText(s.nmeaFreqGsa));
+  showValue(CmbGSV, integerText(s.nmeaFreqGsv));
+  showValue(CmbZDA, integerText(s.nmeaFreqZda));
+  showValue(CmbMCHN, integerText(s.nmeaFreqMchn));
+  showValue(EditTimeout_NMEA, integerText(s.nmeaTimeout));
+  showValue(EditFailCode_NMEA, fieldText(s.nmeaFailCode));
 
-  CmbHz->setCurrentText(generalText(s.updateHz));
-  EditTimeout_Hz->setText(integerText(s.hzTimeout));
+  showValue(CmbHz, generalText(s.updateHz));
+  showValue(EditTimeout_Hz, integerText(s.hzTimeout));
   // EditFailCode_UpdateHz keeps its text: the UpdateHZ fail code has no other home to refill from.
 }
 
@@ -403,51 +406,54 @@ void TFormSuggest::BtnOKClick() {
   setItemBit(items, item::UpdateHz, ChkUpdateHz->isChecked());
 
   // Each field goes straight into the record, so a field that does not convert leaves every
-  // earlier one stored and every later one as it was.
+  // earlier one stored and every later one as it was. A field the operator left as it was shown
+  // keeps the stored value exactly: its bytes, or its number with all its decimals.
   s.updateHzFailCode = stdText(EditFailCode_UpdateHz->text());
-  s.flashDownloadFailCode = stdText(EditDownload_FailCode->text());
-  s.versionMtk = stdText(EditMTKVersion->text());
-  s.versionCustomer = stdText(EditCustomerVersion->text());
-  s.versionProductModel = stdText(EditProductModelrVersion->text());
-  s.versionSdkVer = stdText(EditSDKver->text());
-  s.versionTimeout = integerField(EditTimeout_Version->text());
-  s.versionFailCode = stdText(EditVersion_FailCode->text());
+  storeText(EditDownload_FailCode, s.flashDownloadFailCode);
+  storeText(EditMTKVersion, s.versionMtk);
+  storeText(EditCustomerVersion, s.versionCustomer);
+  storeText(EditProductModelrVersion, s.versionProductModel);
+  storeText(EditSDKver, s.versionSdkVer);
+  storeInteger(EditTimeout_Version, s.versionTimeout);
+  storeText(EditVersion_FailCode, s.versionFailCode);
 
-  s.svId = static_cast<std::uint8_t>(integerField(CmbSV->currentText()));
+  std::int32_t svId = s.svId;
+  storeInteger(CmbSV, svId);
+  s.svId = static_cast<std::uint8_t>(svId);
 
-  s.acqTimeTimeout = integerField(EditAcqTime->text());
-  s.acqTimeFailCode = stdText(EditFailCode_Acq->text());
-  s.bitSyncTimeout = integerField(EditBitSync->text());
-  s.bitSyncFailCode = stdText(EditFailCode_BitSync->text());
+  storeInteger(EditAcqTime, s.acqTimeTimeout);
+  storeText(EditFailCode_Acq, s.acqTimeFailCode);
+  storeInteger(EditBitSync, s.bitSyncTimeout);
+  storeText(EditFailCode_BitSync, s.bitSyncFailCode);
 
-  s.signalTimeout = integerField(EditTimeout_Signal->text());
-  s.signalPhaseRatio = realField(EditPhaseError->text());
-  s.signalPhaseFailCode = stdText(EditPhaseFailCode->text());
-  s.signalTcxoOffset = realField(EditClockOffset->text());
-  s.signalTcxoDrift = realField(EditClockDrift->text());
-  s.signalTcxoFailCode = stdText(EditTCXOFailCode->text());
-  s.signalCnrThreshold = realField(EditCNR->text());
-  s.signalCnrDev = realField(EditCNRDev->text());
-  s.signalCnrFailCode = stdText(EditCNRFailCode->text());
+  storeInteger(EditTimeout_Signal, s.signalTimeout);
+  storeReal(EditPhaseError, s.signalPhaseRatio);
+  storeText(EditPhaseFailCode, s.signalPhaseFailCode);
+  storeReal(EditClockOffset, s.signalTcxoOffset);
+  storeReal(EditClockDrift, s.signalTcxoDrift);
+  storeText(EditTCXOFailCode, s.signalTcxoFailCode);
+  storeReal(EditCNR, s.signalCnrThreshold);
+  storeReal(EditCNRDev, s.signalCnrDev);
+  storeText(EditCNRFailCode, s.signalCnrFailCode);
 
-  s.coldStartTimeout = integerField(EditColdStart->text());
-  s.coldStartFailCode = stdText(EditFailCode_CTTFF->text());
-  s.resetTimeout = integerField(EditTimeout_Reset->text());
-  s.resetFailCode = stdText(EditFailCode_Reset->text());
+  storeInteger(EditColdStart, s.coldStartTimeout);
+  storeText(EditFailCode_CTTFF, s.coldStartFailCode);
+  storeInteger(EditTimeout_Reset, s.resetTimeout);
+  storeText(EditFailCode_Reset, s.resetFailCode);
 
-  s.nmeaFreqGll = integerField(CmbGLL->currentText());
-  s.nmeaFreqRmc = integerField(CmbRMC->currentText());
-  s.nmeaFreqVtg = integerField(CmbVTG->currentText());
-  s.nmeaFreqGga = integerField(CmbGGA->currentText());
-  s.nmeaFreqGsa = integerField(CmbGSA->currentText());
-  s.nmeaFreqGsv = integerField(CmbGSV->currentText());
-  s.nmeaFreqZda = integerField(CmbZDA->currentText());
-  s.nmeaFreqMchn = integerField(CmbMCHN->currentText());
-  s.nmeaTimeout = integerField(EditTimeout_NMEA->text());
-  s.nmeaFailCode = stdText(EditFailCode_NMEA->text());
+  storeInteger(CmbGLL, s.nmeaFreqGll);
+  storeInteger(CmbRMC, s.nmeaFreqRmc);
+  storeInteger(CmbVTG, s.nmeaFreqVtg);
+  storeInteger(CmbGGA, s.nmeaFreqGga);
+  storeInteger(CmbGSA, s.nmeaFreqGsa);
+  storeInteger(CmbGSV, s.nmeaFreqGsv);
+  storeInteger(CmbZDA, s.nmeaFreqZda);
+  storeInteger(CmbMCHN, s.nmeaFreqMchn);
+  storeInteger(EditTimeout_NMEA, s.nmeaTimeout);
+  storeText(EditFailCode_NMEA, s.nmeaFailCode);
 
-  s.updateHz = realField(CmbHz->currentText());
-  s.hzTimeout = integerField(EditTimeout_Hz->text());
+  storeReal(CmbHz, s.updateHz);
+  storeInteger(EditTimeout_Hz, s.hzTimeout);
 
   accept();
 }

@@ -6,7 +6,8 @@
 // (FormShow) and then shows the dialog without blocking the main window. A plain show() does not
 // refill, so a dialog restored by the window system keeps what the operator typed.
 //
-// OK writes every control back in a fixed order; a field that does not convert throws
+// OK writes every control back in a fixed order (a field the operator left as shown keeps the
+// stored value exactly, see field_text.h); a field that does not convert throws
 // quenby::SettingsError with the conversion message, leaving the fields before it stored, the
 // fields after it untouched and the dialog open. Cancel and the close box only hide.
 #pragma once

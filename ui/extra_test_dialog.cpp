@@ -138,8 +138,8 @@ void TFormExtra::FormShow() {
   const auto items = static_cast<std::uint32_t>(settings_.enableTest);
   ChkBT->setChecked((items & item::BluetoothMac) != 0);
   for (std::size_t k = 0; k < EditMac.size(); ++k) EditMac[k]->setText(octetText(settings_.btMac[k]));
-  EditTimeout_BT->setText(integerText(settings_.btTimeout));
-  EditFailCode_BT->setText(fieldText(settings_.btFailCode));
+  showValue(EditTimeout_BT, integerText(settings_.btTimeout));
+  showValue(EditFailCode_BT, fieldText(settings_.btFailCode));
   for (std::size_t k = 0; k < EditMacE.size(); ++k)
     EditMacE[k]->setText(octetText(settings_.btMacE[k]));
 
@@ -155,8 +155,8 @@ void TFormExtra::BtnOKClick() {
   setItemBit(s.enableTest, item::BluetoothMac, ChkBT->isChecked());
   // Octet by octet, so a field that does not convert leaves the octets before it stored.
   for (std::size_t k = 0; k < EditMac.size(); ++k) s.btMac[k] = octetField(EditMac[k]);
-  s.btTimeout = integerField(EditTimeout_BT->text());
-  s.btFailCode = stdText(EditFailCode_BT->text());
+  storeInteger(EditTimeout_BT, s.btTimeout);
+  storeText(EditFailCode_BT, s.btFailCode);
   for (std::size_t k = 0; k < EditMacE.size(); ++k) s.btMacE[k] = octetField(EditMacE[k]);
 
   if (ChkBT->isChecked() && macNumber(s.btMac) > macNumber(s.btMacE))

@@ -39,6 +39,11 @@ constexpr int EnumerationBufferPorts = 255;
 // A port number's caption in the COM menu and on its window.
 QString portCaption(std::uint16_t port) { return QString("COM %1").arg(port); }
 
+// What a settings load did not take as written, in one box.
+void tellLoadNotices(QWidget* parent, const QStringList& notices) {
+  if (!notices.isEmpty()) showMessage(parent, notices.join('\n'));
+}
+
 QString defaultChooser(QWidget* parent, const TMainForm::FileChoice& choice) {
   return choice.save
              ? QFileDialog::getSaveFileName(parent, choice.title, choice.folder, choice.filter)
@@ -117,7 +122,13 @@ QList<TChildForm*> TMainForm::portWindows() const {
 
 void TMainForm::loadSettingsFile(const std::filesystem::path& file) {
   MainFormLoadEffects effects(*this);
-  control_.loadSettings(file, effects);
+  try {
+    control_.loadSettings(file, effects);
+  } catch (const SettingsError&) {
+    tellLoadNotices(this, effects.notices());
+    throw;
+  }
+  tellLoadNotices(this, effects.notices());
 }
 
 // ---- Layout -----------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "ui/main_form_load_effects.h"
 
 #include "ui/main_form.h"
+#include "ui/text.h"
 
 namespace quenby::ui {
 
@@ -18,11 +19,13 @@ void MainFormLoadEffects::showUpdateBaudrate(std::int32_t index) {
 void MainFormLoadEffects::showSeries(std::int32_t series) { form_.showSeries(series); }
 
 void MainFormLoadEffects::showDownloadAgentPath(const std::string& path) {
-  form_.showDownloadAgentPath(QString::fromStdString(path));
+  form_.showDownloadAgentPath(fromEngine(path));
 }
 
 void MainFormLoadEffects::showRomPath(const std::string& path) {
-  form_.showRomPath(QString::fromStdString(path));
+  form_.showRomPath(fromEngine(path));
 }
+
+void MainFormLoadEffects::notice(const std::string& text) { notices_.append(fromEngine(text)); }
 
 }  // namespace quenby::ui

@@ -1,6 +1,9 @@
 // What a settings load shows in the main window besides handing the saved files to the library:
-// the baud-rate and Series check marks and the status bar's file panels.
+// the baud-rate and Series check marks and the status bar's file panels; its notices are kept
+// for the one message box after the load.
 #pragma once
+
+#include <QStringList>
 
 #include "engine/library_load_effects.h"
 
@@ -17,9 +20,13 @@ class MainFormLoadEffects final : public LibraryLoadEffects {
   void showSeries(std::int32_t series) override;
   void showDownloadAgentPath(const std::string& path) override;
   void showRomPath(const std::string& path) override;
+  void notice(const std::string& text) override;
+
+  const QStringList& notices() const { return notices_; }
 
  private:
   TMainForm& form_;
+  QStringList notices_;
 };
 
 }  // namespace quenby::ui

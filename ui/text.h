@@ -1,4 +1,7 @@
-// Texts between the engine (8-bit strings, a module's bytes among them) and the widgets.
+// Texts between the engine (8-bit strings: settings, fail codes, a module's bytes) and the
+// widgets. One rule for the whole station: the bytes are UTF-8 where they are valid UTF-8; any
+// other byte shows as its Latin-1 character, so a module's stray bytes and a settings file in an
+// 8-bit code page show as they came instead of vanishing or turning into replacement marks.
 #pragma once
 
 #include <QString>
@@ -6,10 +9,11 @@
 
 namespace quenby::ui {
 
-// An engine text for a widget: one character per byte, so a module's stray bytes show as they
-// came instead of vanishing.
+// An engine text for a widget, by the rule above.
 QString fromEngine(const std::string& text);
-// An operator's or a widget's text for the engine and the files (UTF-8).
+// An operator's or a widget's text for the engine and the files (UTF-8). A text shown with
+// fromEngine that held invalid bytes does not come back byte for byte: where bytes matter, keep
+// the original for a text the operator did not change (see field_text.h).
 std::string toEngine(const QString& text);
 
 }  // namespace quenby::ui

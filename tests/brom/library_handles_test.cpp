@@ -165,6 +165,8 @@ TEST(LibraryPorts, EnumeratesComLinksAscendingWithinTheCallersCount) {
   TempFolder folder;
   const auto ports = folder.path() / "ports";
 
+  // Entries are links to a character device, except those marked "file:" (a regular file),
+  // "dir:" (a folder) and "dead:" (a link that leads nowhere), which are no ports.
   struct Case {
     const char* name;
     std::vector<std::string> entries;
@@ -178,12 +180,23 @@ TEST(LibraryPorts, EnumeratesComLinksAscendingWithinTheCallersCount) {
       {"only other names", {"COM0", "COM01", "com5", "COMx", "README"}, 255, EnumerateNone, {}},
       {"ascending", {"COM10", "COM3", "COM1", "COM0", "notes"}, 255, EnumerateFound, {1, 3, 10}},
       {"cut to the count", {"COM10", "COM3", "COM1"}, 2, EnumerateFound, {1, 3}},
+      {"only character devices", {"file:COM99", "dir:COM8", "dead:COM7", "COM2"}, 255, EnumerateFound, {2}},
+      {"no device at all", {"file:COM99", "dead:COM7"}, 255, EnumerateNone, {}},
   };
   for (const Case& c : cases) {
     std::filesystem::remove_all(ports);
     for (const std::string& e : c.entries) {
       std::filesystem::create_directories(ports);
-      if (e != ".") folder.write("ports/" + e, "");
+      if (e == ".") continue;
+      const std::string name = e.substr(e.find(':') + 1);
+      if (e.starts_with("file:"))
+        folder.write("ports/" + name, "");
+      else if (e.starts_with("dir:"))
+        std::filesystem::create_directory(ports / name);
+      else if (e.starts_with("dead:"))
+        std::filesystem::create_symlink(folder.path() / "unplugged", ports / name);
+      else
+        std::filesystem::create_symlink("/dev/null", ports / name);
     }
     BromLibrary library(ports);
     std::vector<std::uint16_t> out(256, 0xEEEE);

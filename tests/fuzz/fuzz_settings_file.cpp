@@ -1,6 +1,7 @@
 // Fuzz target for the settings file: arbitrary bytes become Torvane.ini, then
 //  - IniFile reads of arbitrary section and key names,
-//  - a full loadSettings with a fake effects object (a BT_Mac SettingsError is allowed),
+//  - a full loadSettings with a fake effects object (a BT_Mac SettingsError is allowed), after
+//    which the chosen ports are each a port number once and the keys read are in their ranges,
 //  - for inputs that ask for it, a saveSettings and a second load, which must give the same
 //    numbers and ports,
 //  - one IniFile write of an arbitrary key, which a read must give back whenever the write is
@@ -143,6 +144,14 @@ void load(const fs::path& file, std::uint32_t libraryResult, TestSettings& setti
     FUZZ_CHECK(std::string_view(error.what()).ends_with("' is not a valid integer value"));
   }
   FUZZ_CHECK(state.chosenPorts.size() <= MaxChosenPorts);
+  // Each chosen port is a port number, once; the keys read before a bad address are in range.
+  for (std::size_t i = 0; i < state.chosenPorts.size(); ++i) {
+    FUZZ_CHECK(state.chosenPorts[i] != 0);
+    for (std::size_t j = 0; j < i; ++j) FUZZ_CHECK(state.chosenPorts[i] != state.chosenPorts[j]);
+  }
+  FUZZ_CHECK(settings.svId >= 1 && settings.svId <= 32);
+  FUZZ_CHECK(settings.signalTimeout >= 1 && settings.acqTimeTimeout >= 1);
+  FUZZ_CHECK(settings.baudrateUpdate >= 1 && settings.baudrateUpdate <= 10);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "tools/screenshots/dialog_shots.h"
 #include "ui/basic_test_dialog.h"
 #include "ui/extra_test_dialog.h"
+#include "ui/text.h"
 
 using namespace quenby;
 
@@ -125,6 +126,8 @@ class DialogsTest : public QObject {
   void basicNumberTexts();
   void basicSvIdOutsideTheListOpensEmpty();
   void basicCancelKeepsSettingsButDownloadSeesTheBox();
+  void engineTextsShowUtf8AndStrayBytesAsLatin1();
+  void okStoresOnlyWhatTheOperatorChanged();
   void extraMacRangeCheck_data();
   void extraMacRangeCheck();
   void extraOctetTexts();
@@ -327,6 +330,91 @@ void DialogsTest::basicCancelKeepsSettingsButDownloadSeesTheBox() {
   QVERIFY(dialog.downloadEnabled());
   QCOMPARE(textOf(dialog, "EditDownload_FailCode"), QString());
   QCOMPARE(textOf(dialog, "EditFailCode_UpdateHz"), QStringLiteral("Rate"));
+}
+
+void DialogsTest::engineTextsShowUtf8AndStrayBytesAsLatin1() {
+  const auto utf8 = [](const char* text) { return QString::fromUtf8(text); };
+  const auto latin1 = [](const char* text) { return QString::fromLatin1(text); };
+  const struct {
+    std::string bytes;
+    QString shown;
+  } cases[] = {
+      {"Fail(\xC3\x89" "chec)", utf8("Fail(\xC3\x89" "chec)")},
+      {"\xE2\x82\xAC \xF0\x9F\x98\x80", utf8("\xE2\x82\xAC \xF0\x9F\x98\x80")},  // 3 and 4 bytes
+      {"Fail(\xC9" "chec)", latin1("Fail(\xC9" "chec)")},                          // an 8-bit code page
+      {"a\xFF" "b\x80", latin1("a\xFF" "b\x80")},
+      {"\xC3\x89\xC3", utf8("\xC3\x89") + latin1("\xC3")},                        // cut short at the end
+      {"\xE2\x82" "A", latin1("\xE2\x82" "A")},                                     // cut short inside
+      {"\xC0\xAF\xE0\x80\xAF", latin1("\xC0\xAF\xE0\x80\xAF")},                  // overlong forms
+      {"\xED\xA0\x80", latin1("\xED\xA0\x80")},                                    // a surrogate
+      {"\xF4\x90\x80\x80\xF4\x8F\xBF\xBF", latin1("\xF4\x90\x80\x80") + utf8("\xF4\x8F\xBF\xBF")},
+      {std::string("a\0b", 3), QString(QStringLiteral("a")) + QChar(0) + QStringLiteral("b")},
+  };
+  for (const auto& c : cases) QCOMPARE(ui::fromEngine(c.bytes), c.shown);
+}
+
+void DialogsTest::okStoresOnlyWhatTheOperatorChanged() {
+  // Texts in any bytes and thresholds with more decimals than their fields show.
+  const struct {
+    const char* control;
+    std::function<void(TestSettings&)> set;
+    QString shown;
+  } fields[] = {
+      {"EditDownload_FailCode", [](TestSettings& s) { s.flashDownloadFailCode = "\xC3\x89" "chec"; },
+       QString::fromUtf8("\xC3\x89" "chec")},
+      {"EditMTKVersion", [](TestSettings& s) { s.versionMtk = "M-core\xB2"; }, QString::fromLatin1("M-core\xB2")},
+      {"EditCustomerVersion", [](TestSettings& s) { s.versionCustomer = "\xFF\xFE"; },
+       QString::fromLatin1("\xFF\xFE")},
+      {"EditFailCode_Acq", [](TestSettings& s) { s.acqTimeFailCode = "Acq\xE2\x82"; },
+       QString::fromLatin1("Acq\xE2\x82")},
+      {"EditPhaseError", [](TestSettings& s) { s.signalPhaseRatio = 0.855f; }, QStringLiteral("0.86")},
+      {"EditClockOffset", [](TestSettings& s) { s.signalTcxoOffset = 40.9256f; }, QStringLiteral("40.926")},
+      {"EditClockDrift", [](TestSettings& s) { s.signalTcxoDrift = 0.81844f; }, QStringLiteral("0.8184")},
+      {"EditCNR", [](TestSettings& s) { s.signalCnrThreshold = 40.06f; }, QStringLiteral("40.1")},
+      {"EditCNRDev", [](TestSettings& s) { s.signalCnrDev = 1.26f; }, QStringLiteral("1.3")},
+      {"CmbHz", [](TestSettings& s) { s.updateHz = 1.0f / 3; }, QStringLiteral("0.333333343267441")},
+  };
+  Record st;
+  st.settings.svId = 5;
+  for (const auto& f : fields) f.set(st.settings);
+  const TestSettings loaded = st.settings;
+  TFormSuggest dialog(st.settings, st.state);
+  dialog.present();
+  for (const auto& f : fields) QCOMPARE(textOf(dialog, f.control), f.shown);
+  QCOMPARE(pressOk(dialog), QString());
+  QVERIFY(st.settings == loaded);
+
+  // What the operator types goes in as typed (text as UTF-8); the fields left alone stay exact.
+  const struct {
+    const char* control;
+    QString typed;
+    std::function<bool(const TestSettings&)> stored;
+  } edits[] = {
+      {"EditMTKVersion", QString::fromUtf8("M-core \xC3\xBC"), STORED(versionMtk, "M-core \xC3\xBC")},
+      {"EditPhaseError", QStringLiteral("0.9"), STORED(signalPhaseRatio, 0.9f)},
+      {"CmbHz", QStringLiteral("0.5"), STORED(updateHz, 0.5f)},
+  };
+  dialog.present();
+  TestSettings expected = loaded;
+  for (const auto& e : edits) type(dialog, e.control, e.typed);
+  QCOMPARE(pressOk(dialog), QString());
+  for (const auto& e : edits) QVERIFY2(e.stored(st.settings), e.control);
+  expected.versionMtk = st.settings.versionMtk;
+  expected.signalPhaseRatio = st.settings.signalPhaseRatio;
+  expected.updateHz = st.settings.updateHz;
+  QVERIFY(st.settings == expected);
+
+  // The Extra Test dialog keeps its fail code's bytes the same way.
+  Record extraSt;
+  extraSt.state.offeredItems |= item::BluetoothMac;
+  extraSt.settings.btFailCode = "BT\xA7";
+  extraSt.settings.btTimeout = 7;
+  TFormExtra extra(extraSt.settings, extraSt.state);
+  extra.present();
+  QCOMPARE(textOf(extra, "EditFailCode_BT"), QString::fromLatin1("BT\xA7"));
+  QCOMPARE(pressOk(extra), QString());
+  QCOMPARE(extraSt.settings.btFailCode, std::string("BT\xA7"));
+  QCOMPARE(extraSt.settings.btTimeout, 7);
 }
 
 void DialogsTest::extraMacRangeCheck_data() {

@@ -728,6 +728,37 @@ class StationTest : public QObject {
     QCOMPARE(s.messages, (QStringList{profile + " Save!!", profile + " Load!!",
                                       "'0xGG' is not a valid integer value"}));
   }
+
+  void settingsNoticesShowInOneBoxAfterTheLoad() {
+    // Saved with a byte-order mark, a port named twice, a port that is none, two numbers out of
+    // range: the first section is read, and one box names the rest.
+    GuiStation s("\xEF\xBB\xBF[System]\nComSelect=3,3,x,\nEnable_Test=4\n"
+                 "[Basic]\nSignal_Timeout=-5\nSVid=40\n");
+    QCOMPARE(s.messages,
+             QStringList{"ComSelect=3,3,x,: left out x (not a port number from 1 to 65535); 3 (named before)\n"
+                         "SVid=40 is out of range (1 to 32); the default 29 is used\n"
+                         "Signal_Timeout=-5 is out of range (1 to 86400 s); the default 20 is used"});
+    QCOMPARE(std::vector<std::uint16_t>(s.form->control().state().chosenPorts.begin(),
+                                        s.form->control().state().chosenPorts.end()),
+             std::vector<std::uint16_t>{3});
+    QCOMPARE(s.form->control().settings().enableTest, 4);
+
+    // A profile that is there but cannot be read is named before its " Load!!"; a load stopped
+    // by a bad Bluetooth address still tells what it met before.
+    s.messages.clear();
+    const QString folderProfile = QString::fromStdString((s.folder / "folder.ini").string());
+    fs::create_directory(s.folder / "folder.ini");
+    s.folder.write("bad.ini", "[Basic]\nSVid=0\n[Extra]\nBT_Mac=0011223344GG\n");
+    s.choices << folderProfile << QString::fromStdString((s.folder / "bad.ini").string());
+    s.find("MenuLoadProfile")->trigger();
+    s.find("MenuLoadProfile")->trigger();
+    QCOMPARE(s.messages,
+             (QStringList{"Cannot read the settings file '" + folderProfile +
+                              "': Is a directory; the defaults are used",
+                          folderProfile + " Load!!",
+                          "SVid=0 is out of range (1 to 32); the default 29 is used",
+                          "'0xGG' is not a valid integer value"}));
+  }
 };
 
 QTEST_MAIN(StationTest)

@@ -259,9 +259,9 @@ TEST(RunnerFaults, RepeatedPortsAndUnreadableSettingsGetClearAnswers) {
   fs::create_directory(station.path() / "Torvane.ini");
   run = station.run({"--skip-download"});
   EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_EQ(run.errors, "quenby-run: cannot read the settings file '" +
+  EXPECT_EQ(run.errors, "quenby-run: Cannot read the settings file '" +
                             (station.path() / "Torvane.ini").string() +
-                            "': Is a directory; using the defaults\n");
+                            "': Is a directory; the defaults are used\n");
   EXPECT_TRUE(memoMatches(PrintedRun(run.output).memo[1],
                           joined({{"     Fail!!   Open ComPort Fail!!",
                                    "     {folder}/ports/COM1: no such device"},
@@ -276,13 +276,15 @@ TEST(RunnerFaults, RepeatedPortsAndUnreadableSettingsGetClearAnswers) {
                                      loop.string() + "': Too many levels of symbolic links\n"))
       << run.errors;
 
-  // A port repeated in ComSelect runs once.
+  // A port repeated in ComSelect runs once; what is left out is named.
   StationFolder chosen;
-  chosen.writeSettings("[System]\nComSelect=2,1,2,1,\n" + kVersionOnlySettings);
+  chosen.writeSettings("[System]\nComSelect=2,1,2,x,1,\n" + kVersionOnlySettings);
   chosen.startModules("1,2", kQuickModules);
   run = chosen.run({});
   ASSERT_EQ(chosen.stopModules(), 0);
   EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(run.errors, "quenby-run: ComSelect=2,1,2,x,1,: left out x (not a port number from 1 "
+                        "to 65535); 2, 1 (named before)\n");
   EXPECT_EQ(readTestLog(chosen.path()).lineCount, 2u);
 }
 

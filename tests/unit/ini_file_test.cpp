@@ -84,6 +84,9 @@ TEST_F(IniFileTest, ReadFindsKeysWithPrivateProfileRules) {
       {"header without ] is an ordinary line", "[S]\nX=0\n[T\nA=1\n", "S", "A", "1"},
       {"line without = is no key", "[S]\nA\nA=5\n", "S", "A", "5"},
       {"empty file", "", "S", "A", "<default>"},
+      {"byte-order mark before the first header", "\xEF\xBB\xBF[S]\nA=1\n", "S", "A", "1"},
+      {"byte-order mark only at the start", "[S]\n\xEF\xBB\xBF" "A=1\n", "S", "A", "<default>"},
+      {"half a byte-order mark is text", "\xEF\xBB[S]\nA=1\n", "S", "A", "<default>"},
       {"NUL ends the value", std::string("[S]\nA=ab\0cd\n", 12), "S", "A", "ab"},
       {"long value cut at 2047", "[S]\nA=" + std::string(3000, 'v') + "\n", "S", "A",
        std::string(MaxProfileValue, 'v')},
@@ -137,6 +140,12 @@ TEST_F(IniFileTest, WriteChangesOneLineAndKeepsEveryOther) {
       {"CR LF append section", "[S]\r\nA=1\r\n", "T", "B", "2", "[S]\r\nA=1\r\n[T]\r\nB=2\r\n"},
       {"CR LF without final line end", "[S]\r\nA=1", "T", "B", "2", "[S]\r\nA=1\r\n[T]\r\nB=2\r\n"},
       {"line break in value written as blank", "[S]\n", "S", "A", "a\nb\rc", "[S]\nA=a b c\n"},
+      // A byte-order mark stays in front; the first header behind it is found, not added again.
+      {"byte-order mark, replace", "\xEF\xBB\xBF[S]\nA=1\nB=2\n", "S", "A", "9",
+       "\xEF\xBB\xBF[S]\nA=9\nB=2\n"},
+      {"byte-order mark, add to the first section", "\xEF\xBB\xBF[System]\r\nA=1\r\n[T]\r\n", "System",
+       "B", "2", "\xEF\xBB\xBF[System]\r\nA=1\r\nB=2\r\n[T]\r\n"},
+      {"byte-order mark alone", "\xEF\xBB\xBF", "T", "B", "2", "\xEF\xBB\xBF[T]\nB=2\n"},
   };
   for (const Case& c : cases) {
     const fs::path path = file();

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <filesystem>
@@ -89,7 +90,7 @@ TestSettings unusualSettings() {
   s.flashDownloadRomPath = "/opt/rom/AXN 1.8.bin";
   s.flashDownloadFailCode = "DL-E";
   s.updateHz = 0.1f;
-  s.hzTimeout = -3;
+  s.hzTimeout = 3;
   s.versionMtk = "M-core_2.0";
   s.versionCustomer = "1234";
   s.versionProductModel = "QZ-100";
@@ -97,18 +98,18 @@ TestSettings unusualSettings() {
   s.versionTimeout = 6;
   s.versionFailCode = "Ver";
   s.versionSeries = 3318;
-  s.svId = 255;
+  s.svId = 32;
   s.acqTimeTimeout = 11;
   s.acqTimeFailCode = "AcqE";
   s.bitSyncTimeout = 7;
   s.bitSyncFailCode = "BS";
   s.signalPhaseRatio = 0.85f;
   s.signalPhaseFailCode = "Ph";
-  s.signalTcxoOffset = -3.4e38f;
-  s.signalTcxoDrift = std::numeric_limits<float>::denorm_min();
+  s.signalTcxoOffset = 12345.678f;
+  s.signalTcxoDrift = 1e-7f;
   s.signalTcxoFailCode = "Tc";
-  s.signalCnrThreshold = 1e-7f;
-  s.signalCnrDev = 123456789.0f;
+  s.signalCnrThreshold = 0.1f;
+  s.signalCnrDev = 98.7654f;
   s.signalCnrFailCode = "Cn";
   s.signalTimeout = 21;
   s.coldStartTimeout = 91;
@@ -122,7 +123,7 @@ TestSettings unusualSettings() {
   s.nmeaFreqGsv = 6;
   s.nmeaFreqGga = 7;
   s.nmeaFreqZda = 8;
-  s.nmeaFreqMchn = std::numeric_limits<std::int32_t>::min();
+  s.nmeaFreqMchn = 10;
   s.nmeaTimeout = 9;
   s.nmeaFailCode = "Nm";
   s.btMac = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
@@ -209,11 +210,13 @@ class RecordingEffects : public SettingsLoadEffects {
   }
   void showDownloadAgentPath(const std::string& path) override { note("showDA " + path); }
   void showRomPath(const std::string& path) override { note("showROM " + path); }
+  void notice(const std::string& text) override { notices.push_back(text); }
 
   std::uint32_t daResult = 0;
   std::uint32_t romResult = 0;
   std::vector<std::string> calls;
   std::vector<TestSettings> seen;  // the record at each call
+  std::vector<std::string> notices;
 
  private:
   void note(std::string call) {
@@ -303,14 +306,14 @@ TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameRecordBitExact) {
   const TestSettings saved = unusualSettings();
   RunState state;
   state.offeredItems |= item::BluetoothMac;  // so that the Extra section is written too
-  choosePorts(state, {3, 5, 65535, 0});
+  choosePorts(state, {3, 5, 65535, 1});
   saveSettings(file_, saved, state);
 
   const std::string text = content();
   EXPECT_NE(text.find("\nSignal_Phase_Ratio=0.850000023841858\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\nComSelect=3,5,65535,0,\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\nSVid=255\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\nNMEA_Freq_MCHN=-2147483648\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nComSelect=3,5,65535,1,\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nSVid=32\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nSignal_TCXO_Offset=12345.677734375\n"), std::string::npos) << text;
   const std::string extra =
       "NMEA_FailCode=Nm\n[Extra]\nBT_Mac=001A7DDA7113\nBT_Timeout=12\nBT_FailCode=BT\nBT_MacE=FFFE1001A00B\n";
   ASSERT_GE(text.size(), extra.size());
@@ -326,7 +329,7 @@ TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameRecordBitExact) {
   for (auto field : {&TestSettings::updateHz, &TestSettings::signalPhaseRatio, &TestSettings::signalTcxoOffset,
                      &TestSettings::signalTcxoDrift, &TestSettings::signalCnrThreshold, &TestSettings::signalCnrDev})
     EXPECT_EQ(std::bit_cast<std::uint32_t>(back.*field), std::bit_cast<std::uint32_t>(saved.*field));
-  EXPECT_EQ(portsOf(backState), (std::vector<std::uint16_t>{3, 5, 65535, 0}));
+  EXPECT_EQ(portsOf(backState), (std::vector<std::uint16_t>{3, 5, 65535, 1}));
 }
 
 TEST_F(SettingsFileTest, ExtraSectionIsWrittenOnlyWhenBluetoothIsOffered) {
@@ -344,36 +347,54 @@ TEST_F(SettingsFileTest, ExtraSectionIsWrittenOnlyWhenBluetoothIsOffered) {
   }
 }
 
-TEST_F(SettingsFileTest, ComSelectReadsAtMost16PortsFromAtMost99Characters) {
+TEST_F(SettingsFileTest, ComSelectTakesEachPortOnceAndNamesWhatItLeavesOut) {
   std::string seventeen;
   for (int port = 1; port <= 17; ++port) seventeen += std::to_string(port) + ",";
+  const std::string cut97 = std::string(97, '0') + "12,34,";
+  const std::string cut98 = std::string(98, '0') + "12,34,";
+  const std::string notPort = " (not a port number from 1 to 65535)";
   struct Case {
     std::optional<std::string> value;  // nullopt: no ComSelect key
     std::vector<std::uint16_t> ports;
+    std::string leftOut;  // what the one notice names after "ComSelect=<value>: left out "
   };
   const Case cases[] = {
-      {std::nullopt, {1}},
-      {"", {}},
-      {"3,,5", {3, 5}},
-      {"3,x", {3, 0}},
-      {"3,5,", {3, 5}},
-      {",,,", {}},
-      {" 7 , 8", {7, 8}},
-      {"3;5,", {3}},
-      {"65537,", {1}},
-      {"-1,", {65535}},
-      {seventeen, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}},
-      // The 99-character cut: a 99-character piece is whole, the next one is beyond the cut ...
-      {std::string(97, '0') + "12,34,", {12}},
-      // ... and a piece that crosses the cut loses its last digit.
-      {std::string(98, '0') + "12,34,", {1}},
+      {std::nullopt, {1}, ""},
+      {"", {}, ""},
+      {"3,,5", {3, 5}, ""},
+      {"3,5,", {3, 5}, ""},
+      {",,,", {}, ""},
+      {" 7 , 8", {7, 8}, ""},
+      {"3, ,5", {3, 5}, ""},
+      {"007,65535", {7, 65535}, ""},
+      {"3,x", {3}, "x" + notPort},
+      {"3;5,", {}, "3;5" + notPort},
+      {"0,65536,65537,-5,+4,4x, ,2", {2}, "0, 65536, 65537, -5, +4, 4x" + notPort},
+      {"5,3,5,5,3", {5, 3}, "5, 5, 3 (named before)"},
+      {"x,2,2", {2}, "x" + notPort + "; 2 (named before)"},
+      {seventeen, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, "17 (more than 16 ports)"},
+      {"16,15,14,13,12,11,10,9,8,7,6,5,4,3,2,1,1", {16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1},
+       "1 (named before)"},
+      // Only 99 characters are read: a 99-character piece is whole, the next one beyond the cut
+      // is named ...
+      {cut97, {12}, ",34, (beyond the first 99 characters)"},
+      // ... and a piece that crosses the cut loses its last digit (what is cut off is named).
+      {cut98, {1}, "2,34, (beyond the first 99 characters)"},
+      {std::string(99, ',') + "  ", {}, ""},
   };
   for (const Case& c : cases) {
+    const std::string shown = c.value ? *c.value : "(missing)";
     put(c.value ? "[System]\nComSelect=" + *c.value + "\n" : "[System]\n");
+    TestSettings settings;
     RunState state;
     choosePorts(state, {9, 9, 9});  // the load empties the list first
-    loaded(TestSettings{}, &state);
-    EXPECT_EQ(portsOf(state), c.ports) << (c.value ? *c.value : "(missing)");
+    RecordingEffects effects;
+    loadSettings(file_, settings, state, effects);
+    EXPECT_EQ(portsOf(state), c.ports) << shown;
+    const std::vector<std::string> told =
+        c.leftOut.empty() ? std::vector<std::string>{}
+                          : std::vector<std::string>{"ComSelect=" + *c.value + ": left out " + c.leftOut};
+    EXPECT_EQ(effects.notices, told) << shown;
   }
 }
 
@@ -400,8 +421,11 @@ TEST_F(SettingsFileTest, ValuesFallBackToTheirDefaultsWhenTheyDoNotConvert) {
   const Case cases[] = {
       {"[System]\nBaudrate_NMEA=0x9600\n", [](TestSettings& s) { s.baudrateNmea = 38400; }},
       {"[System]\nBaudrate_NMEA=$2580\n", [](TestSettings& s) { s.baudrateNmea = 9600; }},
-      {"[System]\nBaudrate_NMEA=x4B0\n", [](TestSettings& s) { s.baudrateNmea = 1200; }},
-      {"[System]\nBaudrate_NMEA=  -12\n", [](TestSettings& s) { s.baudrateNmea = -12; }},
+      {"[System]\nBaudrate_NMEA=x12C0\n", [](TestSettings& s) { s.baudrateNmea = 4800; }},
+      {"[System]\nBaudrate_NMEA=  +19200\n", [](TestSettings& s) { s.baudrateNmea = 19200; }},
+      // Numbers out of their ranges give the defaults too (the notices are tested below).
+      {"[System]\nBaudrate_NMEA=x4B0\n", [](TestSettings&) {}},
+      {"[System]\nBaudrate_NMEA=  -12\n", [](TestSettings&) {}},
       {"[System]\nBaudrate_NMEA=99999999999\n", [](TestSettings&) {}},
       {"[System]\nBaudrate_NMEA=\n", [](TestSettings&) {}},
       {"[System]\nBaudrate_NMEA=9600 baud\n", [](TestSettings&) {}},
@@ -409,15 +433,17 @@ TEST_F(SettingsFileTest, ValuesFallBackToTheirDefaultsWhenTheyDoNotConvert) {
       {"[Basic]\nHz_Timeout=abc\n", [](TestSettings& s) { s.hzTimeout = 5; }},
       {"[Basic]\nHz_Timeout=7\n", [](TestSettings& s) { s.hzTimeout = 7; }},
       {"[Basic]\nVersion_Series=3318\n", [](TestSettings& s) { s.versionSeries = 3318; }},
-      {"[Basic]\nSVid=300\n", [](TestSettings& s) { s.svId = 44; }},
-      {"[Basic]\nSVid=-1\n", [](TestSettings& s) { s.svId = 255; }},
+      {"[Basic]\nSVid=300\n", [](TestSettings&) {}},
+      {"[Basic]\nSVid=-1\n", [](TestSettings&) {}},
+      {"[Basic]\nSVid=0x20\n", [](TestSettings& s) { s.svId = 32; }},
       {"[Basic]\nSVid=abc\n", [](TestSettings&) {}},
       {"[basic]\n  svid = 7 \n", [](TestSettings& s) { s.svId = 7; }},
       {"[Basic]\nUpdate_Hz=2.5\n", [](TestSettings& s) { s.updateHz = 2.5f; }},
       {"[Basic]\nUpdate_Hz=\n", [](TestSettings&) {}},
       {"[Basic]\nUpdate_Hz=1,5\n", [](TestSettings&) {}},
       {"[Basic]\nSignal_Phase_Ratio=x\n", [](TestSettings&) {}},
-      {"[Basic]\nSignal_CNR_Dev=-0.25\n", [](TestSettings& s) { s.signalCnrDev = -0.25f; }},
+      {"[Basic]\nSignal_CNR_Dev=-0.25\n", [](TestSettings&) {}},
+      {"[Basic]\nSignal_CNR_Dev=0.25\n", [](TestSettings& s) { s.signalCnrDev = 0.25f; }},
       {"[Basic]\nVersion_Customer=\n", [](TestSettings& s) { s.versionCustomer = ""; }},
       {"[Basic]\nVersion_MTK=\"  M-core_1.9  \"\n", [](TestSettings& s) { s.versionMtk = "  M-core_1.9  "; }},
       {"[Basic]\nNMEA_FailCode=N,E;A\n", [](TestSettings& s) { s.nmeaFailCode = "N,E;A"; }},
@@ -640,15 +666,15 @@ TEST_F(SettingsFileTest, SaveRefusedPartWayKeepsTheKeysBeforeIt) {
 }
 
 TEST_F(SettingsFileTest, LoadHandsPathsToTheLibraryInStepOrder) {
-  put("[System]\nBaudrate_NMEA=4800\nBaudrate_Update=12\nEnable_Test=3\n"
+  put("[System]\nBaudrate_NMEA=4800\nBaudrate_Update=9\nEnable_Test=3\n"
       "[Basic]\nFlashDownload_DA_Path=/da/DA_PL.BIN\nFlashDownload_ROM_Path=/rom/image.bin\n"
-      "FlashDownload_FailCode=DLF\nUpdate_Hz=5\nVersion_Series=77\n");
+      "FlashDownload_FailCode=DLF\nUpdate_Hz=5\nVersion_Series=3318\n");
   TestSettings settings;
   RunState state;
   RecordingEffects effects(&settings);
   loadSettings(file_, settings, state, effects);
 
-  EXPECT_EQ(effects.calls, (std::vector<std::string>{"nmea 4800", "update 12", "series 77",
+  EXPECT_EQ(effects.calls, (std::vector<std::string>{"nmea 4800", "update 9", "series 3318",
                                                       "loadDA /da/DA_PL.BIN 3072", "showDA /da/DA_PL.BIN",
                                                       "loadROM /rom/image.bin", "showROM /rom/image.bin"}));
   ASSERT_EQ(effects.seen.size(), 7u);
@@ -713,6 +739,165 @@ TEST_F(SettingsFileTest, EmptyPathsLeaveLibraryRecordAndFlagsAlone) {
   loadSettings(file_, settings, state, effects);
   EXPECT_TRUE(state.daLoaded);
   EXPECT_EQ(settings.flashDownloadDaPath, "bad.da");
+}
+
+TEST_F(SettingsFileTest, NumbersOutsideTheirRangesGiveTheDefaultWithANotice) {
+  struct Case {
+    std::string file;
+    std::function<void(TestSettings&)> change;  // from the defaults
+    std::string notice;                         // empty: taken without one
+  };
+  const auto refused = [](const std::string& keyValue, const std::string& range, const std::string& fallback) {
+    return keyValue + " is out of range (" + range + "); the default " + fallback + " is used";
+  };
+  const std::string timeouts = "1 to 86400 s";
+  const std::string bauds = "4800, 9600, 14400, 19200, 38400, 57600 or 115200";
+  const auto none = [](TestSettings&) {};
+  const Case cases[] = {
+      {"[Basic]\nSignal_Timeout=0\n", none, refused("Signal_Timeout=0", timeouts, "20")},
+      {"[Basic]\nSignal_Timeout=-5\n", none, refused("Signal_Timeout=-5", timeouts, "20")},
+      {"[Basic]\nSignal_Timeout=1\n", [](TestSettings& s) { s.signalTimeout = 1; }, ""},
+      {"[Basic]\nAcqTime_Timeout=86400\n", [](TestSettings& s) { s.acqTimeTimeout = 86400; }, ""},
+      {"[Basic]\nAcqTime_Timeout=86401\n", none, refused("AcqTime_Timeout=86401", timeouts, "10")},
+      {"[Extra]\nBT_Timeout=0\n", none, refused("BT_Timeout=0", timeouts, "5")},
+      {"[Basic]\nSVid=0\n", none, refused("SVid=0", "1 to 32", "29")},
+      {"[Basic]\nSVid=33\n", none, refused("SVid=33", "1 to 32", "29")},
+      {"[Basic]\nSVid=285\n", none, refused("SVid=285", "1 to 32", "29")},  // not its low 8 bits
+      {"[Basic]\nSVid=1\n", [](TestSettings& s) { s.svId = 1; }, ""},
+      {"[System]\nBaudrate_NMEA=1200\n", none, refused("Baudrate_NMEA=1200", bauds, "38400")},
+      {"[System]\nBaudrate_NMEA=115200\n", [](TestSettings& s) { s.baudrateNmea = 115200; }, ""},
+      {"[System]\nBaudrate_Update=0\n", none, refused("Baudrate_Update=0", "1 to 10", "4")},
+      {"[System]\nBaudrate_Update=11\n", none, refused("Baudrate_Update=11", "1 to 10", "4")},
+      {"[System]\nBaudrate_Update=10\n", [](TestSettings& s) { s.baudrateUpdate = 10; }, ""},
+      // Any item set is taken: a run leaves the bits that no item has.
+      {"[System]\nEnable_Test=-1\n", [](TestSettings& s) { s.enableTest = -1; }, ""},
+      {"[System]\nEnable_Test=0\n", [](TestSettings& s) { s.enableTest = 0; }, ""},
+      {"[Basic]\nVersion_Series=3330\n", none, refused("Version_Series=3330", "3329 or 3318", "3329")},
+      {"[Basic]\nUpdate_Hz=0\n", none, refused("Update_Hz=0", "0.1 to 10 Hz", "1")},
+      {"[Basic]\nUpdate_Hz=10.5\n", none, refused("Update_Hz=10.5", "0.1 to 10 Hz", "1")},
+      {"[Basic]\nUpdate_Hz=0.1\n", [](TestSettings& s) { s.updateHz = 0.1f; }, ""},
+      {"[Basic]\nSignal_Phase_Ratio=1.01\n", none, refused("Signal_Phase_Ratio=1.01", "0 to 1", "0.85")},
+      {"[Basic]\nSignal_Phase_Ratio=1\n", [](TestSettings& s) { s.signalPhaseRatio = 1.0f; }, ""},
+      {"[Basic]\nSignal_TCXO_Offset=-0.1\n", none,
+       refused("Signal_TCXO_Offset=-0.1", "0 to 16368 Hz", "40.92")},
+      {"[Basic]\nSignal_TCXO_Drift=16368\n", [](TestSettings& s) { s.signalTcxoDrift = 16368.0f; }, ""},
+      {"[Basic]\nSignal_CNR_Threshold=100\n", none, refused("Signal_CNR_Threshold=100", "0 to 99", "40")},
+      {"[Basic]\nNMEA_Freq_GLL=11\n", none, refused("NMEA_Freq_GLL=11", "0 to 10", "1")},
+      {"[Basic]\nNMEA_Freq_ZDA=10\n", [](TestSettings& s) { s.nmeaFreqZda = 10; }, ""},
+      // Text that is no number is told as well; an empty value quietly gives the default.
+      {"[Basic]\nHz_Timeout=abc\n", none, "Hz_Timeout=abc is not a number; the default 5 is used"},
+      {"[Basic]\nHz_Timeout=\n", none, ""},
+  };
+  for (const Case& c : cases) {
+    put(c.file);
+    TestSettings settings;
+    RunState state;
+    RecordingEffects effects;
+    loadSettings(file_, settings, state, effects);
+    TestSettings expected = defaultSettings();
+    c.change(expected);
+    EXPECT_EQ(settings, expected) << c.file;
+    EXPECT_EQ(effects.notices, c.notice.empty() ? std::vector<std::string>{}
+                                                : std::vector<std::string>{c.notice})
+        << c.file;
+  }
+
+  // Every number key but the item set has its range: far below it, each one gives its default
+  // and a notice.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> numberKeys = {
+      {"System", {"Baudrate_NMEA", "Baudrate_Update"}},
+      {"Basic",
+       {"Update_Hz", "Hz_Timeout", "Version_Timeout", "Version_Series", "SVid", "AcqTime_Timeout",
+        "BitSync_Timeout", "Signal_Phase_Ratio", "Signal_TCXO_Offset", "Signal_TCXO_Drift",
+        "Signal_CNR_Threshold", "Signal_CNR_Dev", "Signal_Timeout", "ColdStart_Timeout",
+        "Reset_Timeout", "NMEA_Freq_GLL", "NMEA_Freq_RMC", "NMEA_Freq_VTG", "NMEA_Freq_GSA",
+        "NMEA_Freq_GSV", "NMEA_Freq_GGA", "NMEA_Freq_ZDA", "NMEA_Freq_MCHN", "NMEA_Timeout"}},
+      {"Extra", {"BT_Timeout"}},
+      {"Line", {"Serial_Entry", "Socket_Entry"}},
+  };
+  std::string file;
+  std::vector<std::string> keys;
+  for (const auto& [section, names] : numberKeys) {
+    file += "[" + section + "]\n";
+    for (const std::string& name : names) {
+      file += name + "=-100000\n";
+      keys.push_back(name);
+    }
+  }
+  put(file);
+  TestSettings settings;
+  RunState state;
+  RecordingEffects effects;
+  loadSettings(file_, settings, state, effects);
+  EXPECT_EQ(settings, defaultSettings());
+  ASSERT_EQ(effects.notices.size(), keys.size());
+  for (const std::string& key : keys) {
+    const std::string start = key + "=-100000 is out of range (";
+    EXPECT_EQ(std::count_if(effects.notices.begin(), effects.notices.end(),
+                            [&](const std::string& n) { return n.starts_with(start); }),
+              1)
+        << key;
+  }
+}
+
+TEST_F(SettingsFileTest, FileWithAByteOrderMarkKeepsItsFirstSection) {
+  const std::string mark = "\xEF\xBB\xBF";
+  put(mark + "[System]\r\nComSelect=3,5,\r\nEnable_Test=0x1C\r\n[Basic]\r\nSVid=7\r\n");
+  TestSettings settings;
+  RunState state;
+  RecordingEffects effects;
+  loadSettings(file_, settings, state, effects);
+  EXPECT_EQ(portsOf(state), (std::vector<std::uint16_t>{3, 5}));
+  EXPECT_EQ(settings.enableTest, 0x1C);
+  EXPECT_EQ(settings.svId, 7);
+  EXPECT_EQ(effects.notices, std::vector<std::string>{});
+
+  // The save writes into that section (no second one) and leaves the mark in front.
+  saveSettings(file_, settings, state);
+  const std::string text = content();
+  const std::string start = mark +
+      "[System]\r\nComSelect=3,5,\r\nEnable_Test=28\r\nBaudrate_NMEA=38400\r\n"
+      "Baudrate_Update=4\r\n[Basic]\r\nSVid=7\r\n";
+  EXPECT_EQ(text.substr(0, start.size()), start);
+  EXPECT_EQ(text.find("[System]"), text.rfind("[System]"));
+}
+
+TEST_F(SettingsFileTest, FileThatIsThereButCannotBeReadIsToldAndGivesTheDefaults) {
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::string reason;  // empty: nothing to tell
+  };
+  const fs::path file = file_;
+  const Case cases[] = {
+      {"missing", [] {}, ""},
+      {"folder", [&] { fs::create_directory(file); }, "Is a directory"},
+      {"link in a circle", [&] { fs::create_symlink(file, file); }, "Too many levels of symbolic links"},
+      {"link to nothing", [&] { fs::create_symlink(folder_ / "gone.ini", file); }, "No such file or directory"},
+      {"pipe", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0); }, "not a regular file"},
+      {"no read permission",
+       [&] {
+         put("[System]\nComSelect=3,\n");
+         ASSERT_EQ(::chmod(file.c_str(), 0200), 0);
+       },
+       ::geteuid() == 0 ? "" : "Permission denied"},  // root reads it all the same
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(file);
+    c.make();
+    TestSettings settings;
+    RunState state;
+    RecordingEffects effects;
+    loadSettings(file, settings, state, effects);
+    if (c.reason.empty()) {
+      EXPECT_EQ(effects.notices, std::vector<std::string>{}) << c.name;
+      continue;
+    }
+    EXPECT_EQ(settings, defaultSettings()) << c.name;
+    EXPECT_EQ(effects.notices, std::vector<std::string>{"Cannot read the settings file '" + file.string() +
+                                                        "': " + c.reason + "; the defaults are used"})
+        << c.name;
+  }
 }
 
 }  // namespace

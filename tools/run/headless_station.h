@@ -7,9 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/download_library.h"
@@ -36,9 +37,12 @@ class HeadlessStation {
   HeadlessStation(std::filesystem::path folder, DownloadLibrary* library, int outFd);
   ~HeadlessStation();
 
-  // Loads a settings file as the station does at start (missing keys give defaults). Throws
-  // SettingsError for a value that stops the load.
-  void loadSettings(const std::filesystem::path& file) { control_.loadSettings(file); }
+  // Loads a settings file as the station does at start (missing keys give defaults); each notice
+  // of the load goes to tell. Throws SettingsError for a value that stops the load.
+  void loadSettings(const std::filesystem::path& file,
+                    const std::function<void(const std::string& notice)>& tell = {}) {
+    control_.loadSettings(file, tell);
+  }
 
   // Before a Download: "DA Error!" / "Image Error!" for the first file that fails its check, or
   // nullptr when both are usable.

@@ -26,6 +26,7 @@
 #include "brom/brom_library.h"
 #include "engine/program_folder.h"
 #include "engine/station_folder_lock.h"
+#include "settings/file_readability.h"
 #include "settings/ini_file.h"
 #include "settings/number_text.h"
 #include "tools/run/headless_station.h"
@@ -83,37 +84,6 @@ PortChoice parsePorts(std::string_view text) {
   }
   if (choice.ports.empty() || choice.ports.size() > quenby::MaxChosenPorts) return {{}, Form};
   return choice;
-}
-
-// Why a settings file that is there cannot be read (a folder, no read permission, a link that
-// leads nowhere or in a circle); empty when it can be read or is not there at all.
-std::string unreadableReason(const std::filesystem::path& file) {
-  struct stat link {};
-  if (::lstat(file.c_str(), &link) != 0) return {};  // no file: a first start
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  struct stat info {};
-  std::string reason;
-  char byte;
-  if (::fstat(fd, &info) != 0) {
-    reason = std::strerror(errno);
-  } else if (S_ISDIR(info.st_mode)) {
-    reason = std::strerror(EISDIR);
-  } else if (!S_ISREG(info.st_mode)) {
-    reason = "not a regular file";
-  } else if (::read(fd, &byte, 1) < 0) {
-    reason = std::strerror(errno);
-  }
-  ::close(fd);
-  return reason;
-}
-
-// The chosen ports of the settings, each once.
-std::vector<std::uint16_t> settingsPorts(const quenby::RunState& state) {
-  std::vector<std::uint16_t> ports;
-  for (auto port : state.chosenPorts)
-    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
-  return ports;
 }
 
 // A last word on stderr that must not hold up the exit: written only when the output takes it
@@ -183,18 +153,15 @@ int main(int argc, char** argv) {
   // A missing Torvane.ini means a first start (every setting at its default), as for the
   // station; a settings file named on the command line must exist. A file that is there but
   // cannot be read is named with the reason: a named one stops the runner, the station's own
-  // falls back to the defaults.
+  // falls back to the defaults (the load says so).
   std::error_code ec;
-  const std::string settingsProblem = unreadableReason(options.settingsFile);
   if (options.settingsGiven) {
+    const std::string settingsProblem = quenby::unreadableReason(options.settingsFile);
     if (!settingsProblem.empty())
       return usage("cannot read the settings file '" + options.settingsFile.string() +
                    "': " + settingsProblem);
     if (!std::filesystem::is_regular_file(options.settingsFile, ec))
       return usage("settings file '" + options.settingsFile.string() + "' not found");
-  } else if (!settingsProblem.empty()) {
-    std::fprintf(stderr, "quenby-run: cannot read the settings file '%s': %s; using the defaults\n",
-                 options.settingsFile.c_str(), settingsProblem.c_str());
   }
 
   // Before any other thread: the ending signals act as Stop, taken by a thread of their own
@@ -205,14 +172,17 @@ int main(int argc, char** argv) {
   quenby::run::HeadlessStation station(quenby::programFolder(), &library, STDOUT_FILENO);
   const quenby::run::StopSignals stopSignals([&station] { station.wake(); });
   try {
-    station.loadSettings(options.settingsFile);
+    station.loadSettings(options.settingsFile, [](const std::string& notice) {
+      std::fprintf(stderr, "quenby-run: %s\n", notice.c_str());
+    });
   } catch (const quenby::SettingsError& e) {
     std::fprintf(stderr, "quenby-run: %s: %s\n", options.settingsFile.c_str(), e.what());
     return ExitUsage;
   }
 
+  const quenby::PortList<quenby::MaxChosenPorts>& chosen = station.state().chosenPorts;
   const std::vector<std::uint16_t> ports =
-      options.ports ? *options.ports : settingsPorts(station.state());
+      options.ports ? *options.ports : std::vector<std::uint16_t>(chosen.begin(), chosen.end());
   if (ports.empty()) return usage("Please select COM port first (no port in ComSelect or --com)");
   for (const auto& [port, numbers] : options.serials)
     if (std::find(ports.begin(), ports.end(), port) == ports.end())
