@@ -28,6 +28,7 @@
 #include "ui/mdi_tiling.h"
 #include "ui/message_box.h"
 #include "ui/resources.h"
+#include "ui/text.h"
 
 namespace quenby::ui {
 namespace {
@@ -628,7 +629,7 @@ void TMainForm::FormClose() {
     control_.saveSettings(control_.settingsFile());
   } catch (const std::exception& e) {
     exitStatus_ = EXIT_FAILURE;
-    tell(QString::fromLocal8Bit(e.what()));
+    tell(fromEngine(e.what()));
   }
   if (!allEnded) {
     // A worker that did not end still uses the station's objects: leave at once rather than
