@@ -9,22 +9,7 @@ demo="$bin/demo"
 # carries.
 write_demo_settings() {
   if [ ! -f "$bin/Torvane.ini" ]; then
-    cat > "$bin/Torvane.ini" <<INI
-[System]
-ComSelect=1,2,3,4,
-Baudrate_NMEA=38400
-Baudrate_Update=1
-Enable_Test=12383
-[Basic]
-FlashDownload_DA_Path=$demo/demo.da
-FlashDownload_ROM_Path=$demo/demo.bin
-Version_MTK=QNB-DEMO_2.1
-Version_Customer=0042
-Version_Product_Model=QZ3329
-Version_SDKver=SDK1.3
-Version_Timeout=10
-NMEA_Timeout=10
-INI
+    "$(dirname "${BASH_SOURCE[0]}")/demo-settings.sh" "$demo" "1,2,3,4," > "$bin/Torvane.ini"
     echo "Wrote the demo settings $bin/Torvane.ini" >&2
   fi
   cp -f "$demo/scat.txt" "$bin/scat.txt"

@@ -53,22 +53,7 @@ for s in "${stations[@]}"; do
   mkdir -p "$folder"
   cp "$bin/quenby-run" "$folder/"
   cp "$bin/demo/scat.txt" "$folder/scat.txt"
-  cat > "$folder/Torvane.ini" <<INI
-[System]
-ComSelect=1,2,3,4,
-Baudrate_NMEA=38400
-Baudrate_Update=1
-Enable_Test=12383
-[Basic]
-FlashDownload_DA_Path=$bin/demo/demo.da
-FlashDownload_ROM_Path=$bin/demo/demo.bin
-Version_MTK=QNB-DEMO_2.1
-Version_Customer=0042
-Version_Product_Model=QZ3329
-Version_SDKver=SDK1.3
-Version_Timeout=10
-NMEA_Timeout=10
-INI
+  "$root/scripts/demo-settings.sh" "$bin/demo" "1,2,3,4," > "$folder/Torvane.ini"
   "$bin/quenby-modsim" --ports-dir "$folder/ports" --com 1-4 --scenario docs/demo-scenario.ini \
     >"$work/$s-modsim.log" 2>&1 &
   pids+=($!)

@@ -118,22 +118,7 @@ ENTRIES
 fi
 
 # ---- One round in the installed station folder ----
-cat >"$station/Torvane.ini" <<INI
-[System]
-ComSelect=1,
-Baudrate_NMEA=38400
-Baudrate_Update=1
-Enable_Test=12383
-[Basic]
-FlashDownload_DA_Path=$build/bin/demo/demo.da
-FlashDownload_ROM_Path=$build/bin/demo/demo.bin
-Version_MTK=QNB-DEMO_2.1
-Version_Customer=0042
-Version_Product_Model=QZ3329
-Version_SDKver=SDK1.3
-Version_Timeout=10
-NMEA_Timeout=10
-INI
+"$source/scripts/demo-settings.sh" "$build/bin/demo" "1," >"$station/Torvane.ini"
 cp "$build/bin/demo/scat.txt" "$station/scat.txt"
 logs=(no-log)
 exec 3< <(exec "$station/quenby-modsim" --ports-dir "$station/ports" --com 1 \
