@@ -33,20 +33,22 @@ struct FullPipe {
     ::close(fds[0]);
     ::close(fds[1]);
   }
-  // Reads (bounded) until the text read so far contains `until`; the text without filler lines.
-  std::string readUntil(const std::string& until) {
-    std::string got;
-    while (got.find(until) == std::string::npos) {
-      pollfd in{fds[0], POLLIN, 0};
-      if (::poll(&in, 1, 10000) != 1) break;
-      char buffer[PipeBytes];
-      const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      for (ssize_t i = 0; i < n; ++i)
-        if (buffer[i] != '\n' || (!got.empty() && got.back() != '\n')) got += buffer[i];
-    }
-    return got;
+  // Reads what arrives within `wait` into text (filler lines left out); false when nothing did.
+  bool readSome(std::chrono::milliseconds wait) {
+    pollfd in{fds[0], POLLIN, 0};
+    if (::poll(&in, 1, static_cast<int>(wait.count())) != 1) return false;
+    char buffer[PipeBytes];
+    const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+    for (ssize_t i = 0; i < n; ++i)
+      if (buffer[i] != '\n' || (!text.empty() && text.back() != '\n')) text += buffer[i];
+    return n > 0;
   }
+  // Reads (bounded) until the text contains `until`.
+  void readUntil(const std::string& until) {
+    while (text.find(until) == std::string::npos && readSome(10s)) {
+    }
+  }
+  std::string text;
   int fds[2] = {-1, -1};
 };
 
@@ -56,9 +58,13 @@ TEST(ConsoleWriter, LinesTheQueueCannotHoldAreCountedAndToldWhenTheReaderIsBack)
   for (int i = 0; i < 30; ++i) writer.print("line " + std::to_string(i));
 
   // The first ten always found room in the queue.
-  std::string got = pipe.readUntil("line 9\n");
+  pipe.readUntil("line 9\n");
+  // The reader is back: once the writer has taken what waits (bounded), the queue has room.
+  for (int i = 0; i < 1000 && writer.waiting() > 0; ++i) pipe.readSome(10ms);
+  ASSERT_EQ(writer.waiting(), 0u);
   writer.print("after");
-  got += pipe.readUntil("after\n");
+  pipe.readUntil("after\n");
+  const std::string& got = pipe.text;
 
   // Depending on when the writer took its batch, the lines left out are told in one or more
   // notices, each once the queue takes lines again; all of them before the line printed

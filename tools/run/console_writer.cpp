@@ -57,6 +57,11 @@ void ConsoleWriter::print(std::string line) {
   changed_.notify_all();
 }
 
+std::size_t ConsoleWriter::waiting() {
+  std::lock_guard lock(mutex_);
+  return queue_.size();
+}
+
 void ConsoleWriter::queueDroppedNotice() {
   if (dropped_ == 0) return;
   queue_.push_back("quenby-run: " + std::to_string(dropped_) +

@@ -36,6 +36,9 @@ class ConsoleWriter {
   // printed after it are counted only.
   std::size_t finish(std::chrono::milliseconds limit);
 
+  // Lines queued and not yet taken for a write.
+  std::size_t waiting();
+
  private:
   void writeLoop();
   // Writes the whole text; false when the output failed or the writer is to give up.
