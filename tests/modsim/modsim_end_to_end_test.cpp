@@ -110,10 +110,12 @@ TEST_F(Simulator, StartSentenceBringsEveryRequestedReply) {
     EXPECT_TRUE(received.hasValid(reply)) << reply;
   EXPECT_EQ(received.all().find('\0'), std::string::npos);
 
-  // The transcript holds the station's bytes as they were sent, the zero byte included.
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(folder.read("transcripts/COM3.txt"),
-            std::string(EndTestModeSentence) + startSentence(0x000F, 0x1D) + std::string(EndTestModeSentence) + '\0');
+  // The transcript holds the station's bytes as they were sent, the zero byte included (once the
+  // simulator has taken the last sentence: waited for, bounded).
+  const std::string sent =
+      std::string(EndTestModeSentence) + startSentence(0x000F, 0x1D) + std::string(EndTestModeSentence) + '\0';
+  for (int i = 0; i < 500 && folder.read("transcripts/COM3.txt") != sent; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(folder.read("transcripts/COM3.txt"), sent);
   EXPECT_EQ(folder.read("transcripts/COM5.txt"), "");
   EXPECT_EQ(sim->stop(), 0);
 }

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -341,7 +342,17 @@ TEST_F(PosixSerialPortTest, InputFromBeforeTheOpenIsDropped) {
     ASSERT_TRUE(port.open(1, 38400));
   }
   pty_.send("$GPGGA,old\r\n");
-  std::this_thread::sleep_for(milliseconds(20));
+  // Until the old line has reached the slave's input (bounded): a look with an fd of its own
+  // that reads nothing.
+  {
+    const int look = ::open(pty_.slave().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(look, 0);
+    int waiting = 0;
+    for (int i = 0; i < 500 && (::ioctl(look, FIONREAD, &waiting) != 0 || waiting == 0); ++i)
+      std::this_thread::sleep_for(milliseconds(10));
+    ::close(look);
+    ASSERT_GT(waiting, 0);
+  }
   PosixSerialPort port(ports_.path());
   ASSERT_TRUE(port.open(1, 38400));
   char buf[ReadChunkMax];
