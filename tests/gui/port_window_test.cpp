@@ -158,7 +158,7 @@ class PortWindowTest : public QObject {
     w.window->showSatellites(table({{5, 30}, {6, 31}, {7, 32}}));
     w.window->showSatellites(table({{8, 20}, {9, 21}, {10, 22}}));
     QCOMPARE(shown(), (QStringList{"12:41", "3:38", "27:45"}));
-    QTRY_COMPARE_WITH_TIMEOUT(shown(), (QStringList{"8:20", "9:21", "10:22"}), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), (QStringList{"8:20", "9:21", "10:22"}), 10000);
   }
 };
 

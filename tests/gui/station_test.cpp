@@ -355,9 +355,9 @@ class StationTest : public QObject {
              QString::fromStdString((s.folder / "firmware" / "demo.da").string()));
     s.form->MenuStartClick();
     s.form->MenuDLClick();
-    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(s.allIdle(), RunLimitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 10000);
 
     const QStringList log = s.logLines();
     QCOMPARE(log.size(), 1 + 4);
@@ -396,24 +396,24 @@ class StationTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(s.logLines().size(), 1 + 2, 10000);
     for (const QString& line : s.logLines().mid(1))
       QCOMPARE(line.section(',', 1, 1), QString("Fail(Abort)"));
-    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 10000);
     QVERIFY(s.find<QToolButton>("BtnDL")->isEnabled());
     QVERIFY(!s.form->StatusStation->isVisible());
     // The next Download is the operator's own: the same good modules pass.
     s.form->MenuDLClick();
-    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(s.allIdle() && s.logLines().size() == 1 + 4, RunLimitMs);
     for (const QString& line : s.logLines().mid(3)) QCOMPARE(line.section(',', 1, 1), QString("Pass"));
 
     s.form->control().state().chosenPorts.clear();
     s.form->control().state().chosenPorts.push(3);
     s.form->control().settings().enableTest = 4;
-    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 3000);  // the idle watch's unlock
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 10000);  // the idle watch's unlock
     s.form->MenuStartClick();
     s.form->TestSkipDL1Click();
-    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 10000);
     s.form->MenuStopClick();
-    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllEnabled, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(s.logLines().size(), 1 + 5, 10000);
   }
 
@@ -468,7 +468,7 @@ class StationTest : public QObject {
     };
     const QStringList bare = bareCaptions();
     s.form->TestSkipDL1Click();
-    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(s.allIdle(), RunLimitMs);
     // Two ports, one episode: one message, naming the log; both captions say more than a pass.
     QCOMPARE(s.messages.size(), 1);
@@ -478,7 +478,7 @@ class StationTest : public QObject {
 
     for (const auto& folder : blocked) fs::remove(folder);
     s.form->TestSkipDL1Click();
-    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.allIdle(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(s.allIdle(), RunLimitMs);
     QCOMPARE(bareCaptions(), bare);
     QVERIFY(!s.form->StatusStation->isVisible());
@@ -491,7 +491,7 @@ class StationTest : public QObject {
               "[default]\nacq_delay=60000\n");
     s.form->MenuStartClick();
     s.form->TestSkipDL1Click();
-    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 10000);
     s.windows()[0]->close();  // the operator closes one window mid-run
     QTRY_COMPARE_WITH_TIMEOUT(s.logLines().size(), 1 + 1, 10000);
     QCOMPARE(s.windows().size(), 1);
@@ -509,7 +509,7 @@ class StationTest : public QObject {
     s.form->MenuStartClick();
     s.basic->present();
     s.form->TestSkipDL1Click();
-    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 5000);  // the Test menu too
+    QTRY_COMPARE_WITH_TIMEOUT(lockableEnabled(s), AllDisabled, 10000);  // the Test menu too
     s.basic->findChild<QCheckBox*>("ChkAcq")->setChecked(false);
     s.basic->findChild<QCheckBox*>("ChkVersion")->setChecked(true);
     s.basic->BtnOKClick();
@@ -584,7 +584,7 @@ class StationTest : public QObject {
     w.showSatellites(table);
     table[0].snr = 39;
     w.showSatellites(table);
-    QTRY_COMPARE(barsOf(&w), (QVector<CnrChart::Bar>{{"12", 39}, {"27", 45}}));
+    QTRY_COMPARE_WITH_TIMEOUT(barsOf(&w), (QVector<CnrChart::Bar>{{"12", 39}, {"27", 45}}), 10000);
     w.appendLine("second run");
     QCOMPARE(memoOf(&w), QString("first run\nsecond run"));
   }
@@ -620,7 +620,7 @@ class StationTest : public QObject {
     // While the ports run, no entry takes a number.
     QTRY_VERIFY_WITH_TIMEOUT(std::none_of(windows.begin(), windows.end(),
                                           [](TChildForm* w) { return w->serialEntry()->isEnabled(); }),
-                             5000);
+                             10000);
     QTRY_VERIFY_WITH_TIMEOUT(s.allIdle(), RunLimitMs);
 
     QStringList logged;
@@ -630,7 +630,7 @@ class StationTest : public QObject {
     QCOMPARE(logged, (QStringList{"COM1=SN-1", "COM2=SN-2", "COM3=SN-3", "COM4="}));
     // Each number belonged to its run; the next round begins at the first port's entry.
     for (auto* w : windows) QCOMPARE(w->serialNumberText(), std::string());
-    QTRY_VERIFY_WITH_TIMEOUT(windows[0]->serialEntry()->hasFocus(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(windows[0]->serialEntry()->hasFocus(), 10000);
     QVERIFY(windows[0]->serialEntry()->isEnabled());
   }
 
@@ -677,7 +677,7 @@ class StationTest : public QObject {
     fs::permissions(bySignal.folder / "Torvane.ini", fs::perms::owner_read);
     closeOnTerminationSignals(*bySignal.form, [&bySignal] { bySignal.form->closeBySignal(); });
     ::kill(::getpid(), SIGTERM);
-    QTRY_VERIFY_WITH_TIMEOUT(!bySignal.form->isVisible(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!bySignal.form->isVisible(), 10000);
     QVERIFY(bySignal.messages.isEmpty());
     QCOMPARE(bySignal.form->exitStatus(), 1);
   }
